@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <string>
+
+/// Helpers every test shares: where the built program is, and how to run it.
+namespace testenv {
+
+/// The built marlox binary (from the environment ctest sets, else the build folder).
+QString marloxBinary();
+
+/// The repository's source folder.
+QString sourceDir();
+
+struct RunResult
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray standardOutput;
+    QByteArray standardError;
+    bool finished = false;
+};
+
+/// Runs `program` with `arguments` to its end (at most `timeoutMs`), in `workdir` when given.
+RunResult run(const QString &program, const QStringList &arguments,
+              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+              const QString &workdir = QString(), int timeoutMs = 60000);
+
+/// An environment whose HOME and XDG folders point into `root`, so that the program under
+/// test never touches the real user's settings.
+QProcessEnvironment isolatedEnvironment(const QString &root);
+
+/// Writes `bytes` to `path`, creating parent folders; false on any failure.
+bool writeFile(const std::filesystem::path &path, const QByteArray &bytes);
+/// Reads a whole file; an empty array when it cannot be read.
+QByteArray readFile(const std::filesystem::path &path);
+
+} // namespace testenv
+
+namespace testenv {
+
+/// An X server of our own (Xvfb) for tests that need a real window system: answering a
+/// message box of the real binary, taking screenshots. Stops the server when destroyed.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+
+    /// False when Xvfb is not installed or did not start; `whyNot()` says which.
+    bool isRunning() const { return !m_display.isEmpty(); }
+    QString whyNot() const { return m_whyNot; }
+    /// ":N", for DISPLAY.
+    QString display() const { return m_display; }
+
+    /// Waits up to `timeoutMs` for a window with exactly this title; its X id or empty.
+    QString waitForWindow(const QString &title, int timeoutMs = 20000) const;
+    /// Focuses the window and types the key (an xdotool key name such as "Return").
+    bool pressKey(const QString &windowId, const QString &key) const;
+
+private:
+    QProcess m_server;
+    QString m_display;
+    QString m_whyNot;
+};
+
+} // namespace testenv
