@@ -8,6 +8,8 @@
 #include "mainwindow/prompts.h"
 #include "mainwindow/resources.h"
 #include "readers/gui_msgchannel.h"
+#include "readers/readerdata.h"
+#include "readers/systemplatform.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -17,6 +19,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -99,13 +102,18 @@ int main(int argc, char *argv[])
 
     qDebug() << "Setting up core";
     auto channel = std::make_shared<gui_msgchannel>();
+    auto registry = std::make_shared<ReaderData>(channel, globals, false, makeSystemPlatform());
 
     qDebug() << "Setting up main window";
     int status = 0;
     {
-        MainWindow window(channel, globals, nullptr);
+        MainWindow window(registry, channel, globals, nullptr);
         window.setWindowTitle(mainWindowTitle(window.windowTitle(), globals->portablemode));
         window.show();
+        // The first scan runs on its own thread while this one waits; its announcements
+        // are queued and reach the window once the event loop runs.
+        std::thread firstScan([registry] { registry->device_scan(true); });
+        firstScan.join();
         status = app.exec();
     }
     return status;

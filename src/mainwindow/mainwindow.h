@@ -6,6 +6,7 @@
 #include <memory>
 
 class globalsClass;
+class ReaderData;
 class gui_msgchannel;
 
 namespace Ui {
@@ -17,12 +18,13 @@ class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 public:
-    MainWindow(std::shared_ptr<gui_msgchannel> channel, std::shared_ptr<globalsClass> globals,
-               QWidget *parent = nullptr);
+    MainWindow(std::shared_ptr<ReaderData> registry, std::shared_ptr<gui_msgchannel> channel,
+               std::shared_ptr<globalsClass> globals, QWidget *parent = nullptr);
     ~MainWindow() override;
 
 private:
     const QScopedPointer<Ui::MainWindow> m_ui;
+    std::shared_ptr<ReaderData> m_registry;
     std::shared_ptr<gui_msgchannel> m_channel;
     std::shared_ptr<globalsClass> m_globals;
 };

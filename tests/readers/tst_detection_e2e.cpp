@@ -1,0 +1,397 @@
+// The real program's start-up scan against a plugged-in PocketBook: the udev database comes
+// from a umockdev test bed, and the reader's volumes are tmpfs mounts in a mount namespace of
+// their own whose source names are the device nodes udev reports. Nothing inside the program
+// is replaced; the test reads its debug log.
+
+#include "support/readerfixture.h"
+#include "support/testenv.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The reader's main memory and card, as udev describes a PocketBook on a USB port: one mass
+// storage device with two LUNs, each a disk with one labelled partition. The disks carry
+// the reader's serial but no file-system label. libudev lists devices sorted by system path,
+// so the foreign devices under the later ports 1-2 to 1-4 come after the reader, and the
+// card reader on 1-4 comes last.
+const char *const udevDatabase = R"(P: /devices/pci0000:00/0000:00:0e.0/nvme/nvme0/nvme0n1/nvme0n1p2
+N: nvme0n1p2
+E: DEVNAME=/dev/nvme0n1p2
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_MODEL=Samsung SSD 970 EVO Plus 1TB
+E: ID_SERIAL_SHORT=S4EWNX0R123456
+E: ID_FS_LABEL=home
+A: dev=259:2
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdx
+N: sdx
+E: DEVNAME=/dev/sdx
+E: SUBSYSTEM=block
+E: DEVTYPE=disk
+E: ID_VENDOR_ID=fffe
+E: ID_MODEL_ID=fff9
+E: ID_SERIAL_SHORT=PB632E2E0001
+E: ID_INSTANCE=0:0
+A: dev=8:16
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdx/sdx1
+N: sdx1
+E: DEVNAME=/dev/sdx1
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_VENDOR_ID=fffe
+E: ID_MODEL_ID=fff9
+E: ID_SERIAL_SHORT=PB632E2E0001
+E: ID_FS_LABEL=PB632
+E: ID_INSTANCE=0:0
+A: dev=8:17
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:1/block/sdy
+N: sdy
+E: DEVNAME=/dev/sdy
+E: SUBSYSTEM=block
+E: DEVTYPE=disk
+E: ID_VENDOR_ID=fffe
+E: ID_MODEL_ID=fff9
+E: ID_SERIAL_SHORT=PB632E2E0001
+E: ID_INSTANCE=0:1
+A: dev=8:32
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:1/block/sdy/sdy1
+N: sdy1
+E: DEVNAME=/dev/sdy1
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_VENDOR_ID=fffe
+E: ID_MODEL_ID=fff9
+E: ID_SERIAL_SHORT=PB632E2E0001
+E: ID_FS_LABEL=SDCARD
+E: ID_INSTANCE=0:1
+A: dev=8:33
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host7/target7:0:0/7:0:0:0/block/sdz/sdz1
+N: sdz1
+E: DEVNAME=/dev/sdz1
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_VENDOR_ID=0781
+E: ID_MODEL_ID=5581
+E: ID_SERIAL_SHORT=4C530001
+E: ID_FS_LABEL=STICK
+E: ID_INSTANCE=0:0
+A: dev=8:49
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/host8/target8:0:0/8:0:0:0/block/sdw/sdw1
+N: sdw1
+E: DEVNAME=/dev/sdw1
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_VENDOR_ID=FFFE
+E: ID_MODEL_ID=fff9
+E: ID_SERIAL_SHORT=PB632UPPER01
+E: ID_FS_LABEL=PB632
+E: ID_INSTANCE=0:0
+A: dev=8:65
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/host9/target9:0:0/9:0:0:0/block/sdv/sdv1
+N: sdv1
+E: DEVNAME=/dev/sdv1
+E: SUBSYSTEM=block
+E: DEVTYPE=partition
+E: ID_VENDOR_ID=0bda
+E: ID_MODEL_ID=0109
+E: ID_SERIAL_SHORT=20120501030900000
+E: ID_FS_LABEL=CAMERA
+E: ID_INSTANCE=0:0
+A: dev=8:81
+)";
+
+// Runs inside the new namespaces: "$1" and "$3" become the volumes of /dev/sdx1 and /dev/sdy1
+// holding copies of the trees "$2" and "$4"; the rest is the command to run on them.
+const char *const mountAndRun = R"(set -e
+mount -t tmpfs /dev/sdx1 "$1"
+cp -a "$2/." "$1/"
+mount -t tmpfs /dev/sdy1 "$3"
+cp -a "$4/." "$3/"
+shift 4
+exec "$@"
+)";
+
+// A private mount namespace for the volumes, and a PID namespace so that killing unshare
+// (which takes its child, PID 1 there, with it) ends every process inside, the program too.
+QStringList namespaceCommand()
+{
+    return {QStringLiteral("-m"), QStringLiteral("-p"), QStringLiteral("-f"),
+            QStringLiteral("--kill-child"), QStringLiteral("--propagation"),
+            QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c")};
+}
+
+// The messages of the debug log, one per logged line, without time and level. Quotes are
+// dropped: qDebug() quotes the strings it is given, and where a value sits in a message is
+// what matters here, not how it is quoted.
+QStringList logMessages(const QByteArray &log)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d (?:Debug|Warning|Critical|Fatal|Info): (.*)$"));
+    QStringList messages;
+    for (const QString &text : QString::fromUtf8(log).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            messages << match.captured(1).remove(QLatin1Char('"'));
+    }
+    return messages;
+}
+
+QString path(const fs::path &p)
+{
+    return QString::fromStdString(p.string());
+}
+
+// Kills the namespace's first process, which takes every process inside with it, and lets
+// unshare reap it: killing unshare first would leave that process a zombie for init to reap.
+void stopNamespace(QProcess &unshare)
+{
+    if (unshare.state() == QProcess::NotRunning)
+        return;
+    const QString pid = QString::number(unshare.processId());
+    const QByteArray children = testenv::readFile(
+        QStringLiteral("/proc/%1/task/%1/children").arg(pid).toStdString());
+    for (const QByteArray &child : children.split(' ')) {
+        bool ok = false;
+        const int childPid = child.trimmed().toInt(&ok);
+        if (ok && childPid > 0)
+            ::kill(childPid, SIGKILL);
+    }
+    if (!unshare.waitForFinished(30000)) {
+        unshare.kill();
+        unshare.waitForFinished();
+    }
+}
+
+} // namespace
+
+class tst_detection_e2e : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void mainMemory_foundOnMountWithExplorerDbAndRootProfileOnly();
+    void card_completesSameReaderWithNamedProfiles();
+    void otherDevices_ignoredUnlessLabelledWithExactVendorId();
+    void program_stillRunningAfterScan_withoutSanitizerReport();
+
+private:
+    int count(const QString &message) const { return m_messages.count(message); }
+    bool anyStartsWith(const QString &prefix) const;
+    QByteArray context() const;
+
+    QTemporaryDir m_root;
+    QString m_mainMount;
+    QString m_cardMount;
+    QProcess m_program;
+    QByteArray m_log;
+    QStringList m_messages;
+    bool m_runningAfterScan = false;
+    QByteArray m_standardError;
+};
+
+void tst_detection_e2e::initTestCase()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root: mounts volumes in a private mount namespace");
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (unshare.isEmpty())
+        QSKIP("unshare is not installed (Debian package util-linux)");
+    const QString umockdevRun = QStandardPaths::findExecutable(QStringLiteral("umockdev-run"));
+    if (umockdevRun.isEmpty())
+        QSKIP("umockdev-run is not installed (Debian package umockdev)");
+    QVERIFY(m_root.isValid());
+
+    const QString root = m_root.path();
+    m_mainMount = root + QStringLiteral("/media/PB632");
+    m_cardMount = root + QStringLiteral("/media/SDCARD");
+    QVERIFY(QDir(root).mkpath(QStringLiteral("media/PB632")));
+    QVERIFY(QDir(root).mkpath(QStringLiteral("media/SDCARD")));
+
+    {
+        const testenv::RunResult probe =
+            testenv::run(unshare,
+                         namespaceCommand() << QStringLiteral("mount -t tmpfs /dev/sdx1 \"$1\"")
+                                            << QStringLiteral("sh") << m_mainMount);
+        if (!probe.finished || probe.exitStatus != QProcess::NormalExit || probe.exitCode != 0)
+            QSKIP(qPrintable(QStringLiteral("cannot mount a volume in new mount and PID "
+                                            "namespaces (unshare or mount refused): ") +
+                             QString::fromUtf8(probe.standardError.trimmed())));
+    }
+
+    // The main memory also holds a named profile: with the root profile present the device
+    // uses only that one. The card holds a root profile folder, which a card never has in
+    // use, a hidden folder and a stray file beside its two profiles.
+    const fs::path trees = root.toStdString() + "/trees";
+    fixture::ReaderTree mainMemory(trees / "main");
+    mainMemory.addExplorerDb(fixture::ExplorerLayout::InSystem3, {{1, "default"}, {2, "Bob"}});
+    mainMemory.addRootProfile();
+    mainMemory.addProfile("Bob");
+    fixture::ReaderTree card(trees / "card");
+    card.addRootProfile();
+    card.addProfile("Alice");
+    card.addProfile("Bob");
+    card.addProfile(".trash");
+    card.addFile("system/profiles/readme.txt", "not a profile");
+
+    const QString recordFile = root + QStringLiteral("/devices.umockdev");
+    QVERIFY(testenv::writeFile(recordFile.toStdString(), udevDatabase));
+
+    const QString settingsDir = root + QStringLiteral("/settings");
+    QVERIFY(QDir(settingsDir).mkpath(QStringLiteral("data")));
+
+    QProcessEnvironment env = testenv::isolatedEnvironment(root);
+    // umockdev-run preloads its library ahead of the sanitizer runtime in the program.
+    QStringList asanOptions = env.value(QStringLiteral("ASAN_OPTIONS"))
+                                  .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    asanOptions << QStringLiteral("verify_asan_link_order=0");
+    env.insert(QStringLiteral("ASAN_OPTIONS"), asanOptions.join(QLatin1Char(':')));
+
+    m_program.setProcessEnvironment(env);
+    m_program.setWorkingDirectory(root);
+    m_program.start(unshare, namespaceCommand()
+                                 << QString::fromUtf8(mountAndRun) << QStringLiteral("sh")
+                                 << m_mainMount << path(trees / "main") << m_cardMount
+                                 << path(trees / "card") << umockdevRun << QStringLiteral("-d")
+                                 << recordFile << QStringLiteral("--")
+                                 << testenv::marloxBinary() << QStringLiteral("--debug")
+                                 << QStringLiteral("--settingsdir") << settingsDir
+                                 << QStringLiteral("--datadir") << settingsDir + QStringLiteral("/data"));
+    QVERIFY2(m_program.waitForStarted(), qPrintable(m_program.errorString()));
+
+    // The card reader is the last device listed; once it has been judged, every other device
+    // has been handled.
+    const QString lastLine =
+        QStringLiteral("Ignoring unsupported USB device with vendorID: 0bda");
+    const QString logFile = root + QStringLiteral("/tmp/marlox_debug.log");
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        m_log = testenv::readFile(logFile.toStdString());
+        m_messages = logMessages(m_log);
+        if (m_messages.contains(lastLine) || m_program.state() != QProcess::Running)
+            break;
+        m_program.waitForFinished(100);
+    }
+    m_runningAfterScan = m_program.state() == QProcess::Running;
+    stopNamespace(m_program);
+    m_standardError = m_program.readAllStandardError();
+
+    QVERIFY2(m_messages.contains(lastLine),
+             qPrintable(QStringLiteral("the scan did not get through every device\n") +
+                        QString::fromUtf8(context())));
+}
+
+void tst_detection_e2e::cleanupTestCase()
+{
+    stopNamespace(m_program);
+}
+
+bool tst_detection_e2e::anyStartsWith(const QString &prefix) const
+{
+    return std::any_of(m_messages.begin(), m_messages.end(),
+                       [&prefix](const QString &message) { return message.startsWith(prefix); });
+}
+
+QByteArray tst_detection_e2e::context() const
+{
+    return "--- debug log:\n" + m_log + "--- standard error:\n" + m_standardError;
+}
+
+void tst_detection_e2e::mainMemory_foundOnMountWithExplorerDbAndRootProfileOnly()
+{
+    // The volume was found by its device node on the first look: no waiting for a mount.
+    QVERIFY2(!m_messages.contains(QStringLiteral("Got no device name, retrying...")), context());
+    QVERIFY2(!anyStartsWith(QStringLiteral("Skipping device (not mounted).")), context());
+
+    QCOMPARE(count(QStringLiteral("Creating new reader instance")), 1);
+    QCOMPARE(count(QStringLiteral("Found explorerDB: ") + m_mainMount +
+                   QStringLiteral("/system/explorer-3.db")),
+             1);
+    QVERIFY2(!anyStartsWith(QStringLiteral("Found explorerDB: ") + m_cardMount), context());
+
+    QVERIFY2(m_messages.contains(QStringLiteral("Looking at path for profiles: ") + m_mainMount +
+                                 QStringLiteral(" 0")),
+             context());
+    QCOMPARE(count(QStringLiteral("Found device root profile.")), 1);
+    QVERIFY2(!anyStartsWith(QStringLiteral("Processing profilepath: ") + m_mainMount), context());
+    QVERIFY2(!anyStartsWith(QStringLiteral("Not adding profile DB")), context());
+    QVERIFY2(!m_messages.contains(QStringLiteral("Found no profile databases")), context());
+}
+
+void tst_detection_e2e::card_completesSameReaderWithNamedProfiles()
+{
+    // Same serial as the main memory: the card joins the reader made for it.
+    QCOMPARE(count(QStringLiteral("Found existing Reader instance")), 1);
+    QVERIFY2(m_messages.contains(QStringLiteral("Looking at path for profiles: ") + m_cardMount +
+                                 QStringLiteral(" 2")),
+             context());
+    QVERIFY2(m_messages.contains(QStringLiteral("Found device profile directory, processing...")),
+             context());
+
+    const QString profiles = m_cardMount + QStringLiteral("/system/profiles/");
+    for (const char *name : {"Alice", "Bob"})
+        QVERIFY2(m_messages.contains(QStringLiteral("Processing profilepath: ") + profiles +
+                                     QLatin1String(name)),
+                 qPrintable(QStringLiteral("profile %1 not processed\n").arg(QLatin1String(name)) +
+                            QString::fromUtf8(context())));
+    for (const char *entry : {".trash", "readme.txt"})
+        QVERIFY2(m_messages.contains(QStringLiteral("Skipping profilepath: ") + profiles +
+                                     QLatin1String(entry)),
+                 qPrintable(QStringLiteral("%1 not skipped\n").arg(QLatin1String(entry)) +
+                            QString::fromUtf8(context())));
+    QVERIFY2(!anyStartsWith(QStringLiteral("Processing profilepath: ") + profiles +
+                            QStringLiteral(".trash")),
+             context());
+}
+
+void tst_detection_e2e::otherDevices_ignoredUnlessLabelledWithExactVendorId()
+{
+    // Accepted: the two labelled partitions of the reader. Its two disks (no label) and the
+    // internal disk (no vendor id) are passed over without a word.
+    QCOMPARE(count(QStringLiteral("Found device with compatible vendor ID and a serial.")), 2);
+    const QString ignored = QStringLiteral("Ignoring unsupported USB device with vendorID: ");
+    QCOMPARE(count(ignored + QStringLiteral("0781")), 1);
+    QCOMPARE(count(ignored + QStringLiteral("FFFE")), 1);
+    QCOMPARE(count(ignored + QStringLiteral("0bda")), 1);
+    const auto ignoredLines = std::count_if(
+        m_messages.begin(), m_messages.end(),
+        [&ignored](const QString &message) { return message.startsWith(ignored); });
+    QCOMPARE(ignoredLines, 3);
+}
+
+void tst_detection_e2e::program_stillRunningAfterScan_withoutSanitizerReport()
+{
+    QVERIFY2(m_runningAfterScan, context());
+    QVERIFY2(!m_standardError.contains("Sanitizer"), context());
+    QVERIFY2(!m_standardError.contains("runtime error:"), context());
+    // Every accepted serial was reported back to the scan, so nothing counts as unplugged.
+    QVERIFY2(!anyStartsWith(QStringLiteral("Reader was apparently disconnected")), context());
+    QVERIFY2(!anyStartsWith(QStringLiteral("Removing reader")), context());
+}
+
+QTEST_GUILESS_MAIN(tst_detection_e2e)
+#include "tst_detection_e2e.moc"
