@@ -1,6 +1,8 @@
 #include "readers/reader.h"
 
 #include "core/textconv.h"
+#include "database/annotationimport.h"
+#include "database/bookimport.h"
 #include "database/dbdiscovery.h"
 #include "readers/readerdata.h"
 
@@ -66,4 +68,32 @@ bool Reader::isConnected()
     }
     connected = present;
     return connected;
+}
+
+bool Reader::getAnnotations(int profileIndex)
+{
+    if (profileIndex < 0 || static_cast<size_t>(profileIndex) >= profiles.size()) {
+        qWarning() << "Requested profile index out of bounds. Cancelling.";
+        return false;
+    }
+    currentprofile = profileIndex;
+    const fs::path &db = profiles[static_cast<size_t>(profileIndex)].dbPath;
+    if (db.empty()) {
+        qWarning() << "Local mirror db path was empty...";
+        return false;
+    }
+    if (vendor != vendor_pocketbook)
+        return false;
+    const bool booksRead = importBooks(books, db);
+    const bool annotationsRead = importAnnotations(annotations, db);
+    return booksRead && annotationsRead;
+}
+
+bool Reader::readExplorerBooks(std::vector<ExplorerBook> &result, bool isDestination,
+                               const ProfileMap &profileMap) const
+{
+    if (vendor != vendor_pocketbook)
+        return false;
+    return ::readExplorerBooks(db_main.empty() ? vdbpath : db_main, result, isDestination,
+                               profileMap);
 }

@@ -2,6 +2,7 @@
 
 #include "database/annotationrecord.h"
 #include "database/bookinfo.h"
+#include "database/explorerbook.h"
 #include "database/profileinfo.h"
 
 #include <cstdint>
@@ -56,6 +57,12 @@ public:
     std::vector<std::pair<int, std::string>> get_profilesIDs() const;
     /// Whether the main memory is still mounted; updates `connected` (see the registry).
     bool isConnected();
+    /// Loads profile `profileIndex` into `books` and `annotations` (books first); true
+    /// only when both were read. The index becomes `currentprofile`.
+    bool getAnnotations(int profileIndex);
+    /// The explorer database's books and reading progress (see readExplorerBooks).
+    bool readExplorerBooks(std::vector<ExplorerBook> &result, bool isDestination,
+                           const ProfileMap &profileMap) const;
 
     int32_t readertype = readertype_device;
     bool connected = false;
