@@ -105,3 +105,9 @@ QString mainWindowTitle(const QString &baseTitle, bool portable)
         .arg(baseTitle, QString::fromUtf8(appinfo::applicationVersion),
              portable ? QStringLiteral(" [Portable mode]") : QString());
 }
+
+QString aboutVersionText()
+{
+    return fillVersionTemplate(QStringLiteral(
+        "%1 v%2 (build)\nBuild info: %3; Qt v%4\nRunning on '%5' (%6); Qt v%7"));
+}

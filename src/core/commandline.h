@@ -43,3 +43,5 @@ QString versionLine();
 QString startupVersionLine();
 /// The main window's title: its own title, the version, and " [Portable mode]" when portable.
 QString mainWindowTitle(const QString &baseTitle, bool portable);
+/// The about box's version text, on three lines.
+QString aboutVersionText();

@@ -58,6 +58,10 @@ globalsClass::globalsClass(bool portable, const std::string &settingsdir,
         logfile = appdir / "marlox_debug.log";
     } else {
         helpfile = fs::path("/usr/share/doc/marlox") / "help" / "help_en.html";
+        // A program installed under another prefix (/usr/local) keeps its help there.
+        const fs::path installed = fs::path(MARLOX_INSTALL_DOCDIR) / "help" / "help_en.html";
+        if (!fs::exists(helpfile, ec) && fs::exists(installed, ec))
+            helpfile = installed;
         if (settingsdirViaCLI) {
             fs::path dir(settingsdir);
             const fs::path absolute = fs::absolute(dir, ec);

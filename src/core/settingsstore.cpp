@@ -2,6 +2,7 @@
 
 #include "core/textconv.h"
 
+#include <QDebug>
 #include <QTextCodec>
 
 std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file, IniCodec codec)
@@ -134,4 +135,53 @@ std::vector<DevicePreference> readDevicePreferences(const QSettings &settings)
         result.push_back(std::move(pref));
     }
     return result;
+}
+
+namespace {
+
+QString groupKey(const std::string &serial, const QString &key)
+{
+    return QString::fromStdString(serial) + QLatin1Char('/') + key;
+}
+
+} // namespace
+
+QString readDeviceLabel(const std::filesystem::path &devicesFile, const std::string &serial,
+                        const QString &fallback)
+{
+    // Always UTF-8: the window writes this file as UTF-8, and reading it with another codec
+    // would turn every non-ASCII label into mojibake.
+    const auto settings = openIniSettings(devicesFile);
+    return readString(*settings, groupKey(serial, settingskeys::devDevicelabel), fallback);
+}
+
+bool writeDeviceLabel(const std::filesystem::path &devicesFile, const std::string &serial,
+                      const QString &label)
+{
+    const auto settings = openIniSettings(devicesFile);
+    settings->setValue(groupKey(serial, settingskeys::devDevicelabel), label);
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+QString deviceEntryText(const std::filesystem::path &devicesFile, const QString &serial,
+                        const QString &name, const QString &newlabel, bool isconnected)
+{
+    if (serial.isEmpty())
+        return {};
+    const QString connected = isconnected ? QStringLiteral(" (connected)") : QString();
+    const auto settings = openIniSettings(devicesFile);
+    if (!settings->childGroups().contains(serial)) {
+        qDebug() << "No device prefs entry found for:" << serial << settings->fileName();
+        return name + connected;
+    }
+    settings->beginGroup(serial);
+    const QString stored = readString(*settings, settingskeys::devName);
+    if (isconnected && stored != name) {
+        qDebug() << "Stored/current reader name:" << stored << name;
+        settings->setValue(settingskeys::devName, name);
+    }
+    const QString label = readString(*settings, settingskeys::devDevicelabel, newlabel);
+    settings->endGroup();
+    return QStringLiteral("%1 [%2]%3").arg(name.isEmpty() ? stored : name, label, connected);
 }

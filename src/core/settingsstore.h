@@ -125,3 +125,16 @@ struct DevicePreference
 /// Every group of the file in the order QSettings lists them; groups whose "serial" is
 /// empty are returned too (callers decide), with `serial` empty.
 std::vector<DevicePreference> readDevicePreferences(const QSettings &settings);
+
+/// The user's label of a reader ("devicelabel" in the reader's group); `fallback` when none.
+QString readDeviceLabel(const std::filesystem::path &devicesFile, const std::string &serial,
+                        const QString &fallback = {});
+/// Stores the label; false when the file cannot be written.
+bool writeDeviceLabel(const std::filesystem::path &devicesFile, const std::string &serial,
+                      const QString &label);
+
+/// The device selector's text for a reader: "name [label] (connected)" when the device
+/// preferences know the reader, else "name (connected)". Stores the name the device reports
+/// for a connected reader whose stored name differs.
+QString deviceEntryText(const std::filesystem::path &devicesFile, const QString &serial,
+                        const QString &name, const QString &newlabel, bool isconnected);

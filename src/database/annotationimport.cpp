@@ -1,6 +1,7 @@
 #include "database/annotationimport.h"
 
 #include "core/textconv.h"
+#include "database/jsonscan.h"
 #include "database/readonlydb.h"
 
 #include <QByteArray>
@@ -11,11 +12,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringView>
 #include <QVariant>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -39,35 +40,55 @@ int32_t saturated(int64_t value)
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-// Walks the UTF-8 bytes of a text the way the C library's scanf walks a string: it ends at
-// the first NUL byte, and "white space" is the C locale's set.
+// Walks a text the way the C library's scanf walks its UTF-8 bytes (those of toUtf8(), which
+// writes '?' for an unpaired surrogate): it ends at the first NUL, "white space" is the C
+// locale's set, and the bytes of a non-ASCII character are never blank, a digit, a sign or
+// an ordinary character of the format.
 class ScanfCursor
 {
 public:
-    // `bytes` must outlive the cursor.
-    explicit ScanfCursor(const QByteArray &bytes)
-        : m_pos(bytes.constData())
-        , m_end(m_pos + qstrnlen(bytes.constData(), uint(bytes.size())))
+    // `text` must outlive the cursor.
+    explicit ScanfCursor(QStringView text)
+        : m_pos(text.utf16())
+        , m_end(m_pos + text.size())
     {}
 
     // An ordinary character of the format must equal the next input character.
     bool literal(const char *text)
     {
+        if (m_insideCharacter)
+            return false;
         for (; *text != '\0'; ++text, ++m_pos) {
-            if (m_pos == m_end || *m_pos != *text)
+            if (atEnd() || byte() != static_cast<char16_t>(*text))
                 return false;
         }
         return true;
     }
 
-    // "%Ns": blanks skipped, then 1 to N non-blank bytes (a '?' is a non-blank byte too).
+    // "%Ns": blanks skipped, then 1 to N non-blank bytes (a '?' is a non-blank byte too). When
+    // only the first bytes of a character fit, the walk stops inside it.
     bool word(int maxBytes)
     {
         skipBlanks();
-        const char *const start = m_pos;
-        while (m_pos != m_end && m_pos - start < maxBytes && !isBlank(*m_pos))
-            ++m_pos;
+        const char16_t *const start = m_pos;
+        int bytes = 0;
+        while (!atEnd() && bytes < maxBytes && !isBlank(*m_pos)) {
+            const int length = utf8Length();
+            if (bytes + length > maxBytes) {
+                m_insideCharacter = true;
+                return true;
+            }
+            bytes += length;
+            m_pos += length == 4 ? 2 : 1;
+        }
         return m_pos != start;
+    }
+
+    // A final "%s" with no limit: it matches when a non-blank byte follows the blanks.
+    bool anyWord()
+    {
+        skipBlanks();
+        return !atEnd();
     }
 
     // "%d": blanks skipped, an optional sign, at least one decimal digit; every digit is
@@ -77,13 +98,13 @@ public:
     {
         skipBlanks();
         bool negative = false;
-        if (m_pos != m_end && (*m_pos == '+' || *m_pos == '-'))
-            negative = *m_pos++ == '-';
-        const char *const digits = m_pos;
+        if (!atEnd() && (*m_pos == u'+' || *m_pos == u'-'))
+            negative = *m_pos++ == u'-';
+        const char16_t *const digits = m_pos;
         constexpr int64_t beyondInt32 = int64_t{1} << 32;
         int64_t magnitude = 0;
-        for (; m_pos != m_end && *m_pos >= '0' && *m_pos <= '9'; ++m_pos)
-            magnitude = std::min(magnitude * 10 + (*m_pos - '0'), beyondInt32);
+        for (; !atEnd() && *m_pos >= u'0' && *m_pos <= u'9'; ++m_pos)
+            magnitude = std::min(magnitude * 10 + (*m_pos - u'0'), beyondInt32);
         if (m_pos == digits)
             return false;
         const int64_t signedValue = negative ? -magnitude : magnitude;
@@ -93,26 +114,87 @@ public:
     }
 
 private:
-    static bool isBlank(char c)
+    static bool isBlank(char16_t c)
     {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+    }
+    static bool isHighSurrogate(char16_t c) { return (c & 0xfc00) == 0xd800; }
+    static bool isLowSurrogate(char16_t c) { return (c & 0xfc00) == 0xdc00; }
+
+    bool atEnd() const { return m_pos == m_end || *m_pos == u'\0'; }
+    bool pairAtPos() const
+    {
+        return isHighSurrogate(*m_pos) && m_pos + 1 != m_end && isLowSurrogate(m_pos[1]);
+    }
+    // The first UTF-8 byte of the character at the cursor, where it is ASCII; any value from
+    // 0x80 on stands for a byte that matches nothing.
+    char16_t byte() const
+    {
+        const char16_t c = *m_pos;
+        return (c & 0xf800) == 0xd800 && !pairAtPos() ? u'?' : c;
+    }
+    int utf8Length() const
+    {
+        const char16_t c = *m_pos;
+        if (c < 0x80)
+            return 1;
+        if (c < 0x800)
+            return 2;
+        if ((c & 0xf800) == 0xd800)
+            return pairAtPos() ? 4 : 1;
+        return 3;
     }
     void skipBlanks()
     {
-        while (m_pos != m_end && isBlank(*m_pos))
+        while (!atEnd() && isBlank(*m_pos))
             ++m_pos;
     }
 
-    const char *m_pos;
-    const char *m_end;
+    const char16_t *m_pos;
+    const char16_t *m_end;
+    bool m_insideCharacter = false;
 };
 
-QJsonObject jsonObject(const QVariant &value)
+// The pattern "pbr:/%4s?page=%d&offs=%d#%s", all four conversions required: a partial
+// match, or a number outside int32, gives (0, 0).
+std::pair<int, int> pbrAnchor(QStringView anchor)
 {
-    // An unparsable value, or JSON that is not an object, gives an empty object.
-    const QByteArray bytes =
-        value.userType() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
-    return QJsonDocument::fromJson(bytes).object();
+    ScanfCursor cursor(anchor);
+    int32_t page = 0;
+    int32_t offset = 0;
+    bool pageFits = false;
+    bool offsetFits = false;
+    const bool matched = cursor.literal("pbr:/") && cursor.word(4) && cursor.literal("?page=") &&
+                         cursor.integer(page, pageFits) && cursor.literal("&offs=") &&
+                         cursor.integer(offset, offsetFits) && cursor.literal("#") &&
+                         cursor.anyWord();
+    if (!matched || !pageFits || !offsetFits)
+        return {0, 0};
+    return {page, offset};
+}
+
+void setPosition(AnnotationRecord &record, std::pair<int, int> pageAndOffset)
+{
+    const auto [page, offset] = pageAndOffset;
+    record.page = saturated(int64_t{page} + 1);
+    record.offset = saturated(int64_t{offset} + 1);
+    record.positionKey = saturated(int64_t{page} * 10000 + offset);
+}
+
+// QVariant::toLongLong() and toInt(), with a shortcut for the 64-bit integers the driver gives
+// for INTEGER columns (toInt() keeps their low 32 bits, as the cast does).
+int64_t integerValue(const QVariant &value)
+{
+    if (value.userType() == QMetaType::LongLong)
+        return *static_cast<const qlonglong *>(value.constData());
+    return value.toLongLong();
+}
+
+int32_t intValue(const QVariant &value)
+{
+    if (value.userType() == QMetaType::LongLong)
+        return static_cast<int32_t>(*static_cast<const qlonglong *>(value.constData()));
+    return value.toInt();
 }
 
 // Integral JSON numbers are kept exactly as 64-bit integers; a fraction is cut off; text,
@@ -131,42 +213,83 @@ int64_t createdSeconds(const QJsonValue &created)
     return static_cast<int64_t>(seconds);
 }
 
+// A tag value stored as a BLOB goes to QJsonDocument as it is: its bytes need not be valid
+// UTF-8, which the parser checks. Every other value is read as text; a value that is no JSON
+// object gives no members.
+bool isBlob(const QVariant &value)
+{
+    return value.userType() == QMetaType::QByteArray;
+}
+
+QJsonObject blobJsonObject(const QVariant &value)
+{
+    return QJsonDocument::fromJson(value.toByteArray()).object();
+}
+
+QString jsonText(const QVariant &value)
+{
+    if (isBlob(value))
+        return blobJsonObject(value).value(QStringLiteral("text")).toString();
+    const QString json = value.toString();
+    return JsonMembers(json, {"text"}).string(0);
+}
+
 AnnotationRecord openRecord(const QSqlQuery &query)
 {
     AnnotationRecord record;
-    record.parentId = query.value(0).toInt();
-    record.oid = query.value(1).toInt();
-    record.timeAlt = query.value(2).toLongLong();
-    const QJsonObject json = jsonObject(query.value(4));
-    record.created = createdSeconds(json.value(QStringLiteral("created")));
-    setAnchorPosition(record, json.value(QStringLiteral("anchor")).toString());
+    record.parentId = intValue(query.value(0));
+    record.oid = intValue(query.value(1));
+    record.timeAlt = integerValue(query.value(2));
+    const QVariant value = query.value(4);
+    if (isBlob(value)) {
+        const QJsonObject json = blobJsonObject(value);
+        record.created = createdSeconds(json.value(QStringLiteral("created")));
+        setAnchorPosition(record, json.value(QStringLiteral("anchor")).toString());
+        return record;
+    }
+    const QString text = value.toString();
+    const JsonMembers json(text, {"created", "anchor"});
+    record.created = json.truncatedInteger(0);
+    QString decodedAnchor;
+    setPosition(record, pbrAnchor(json.stringView(1, decodedAnchor)));
     return record;
+}
+
+// One shared string for each kind the reader writes, not one per annotation.
+QString sharedKind(const QString &kind)
+{
+    static const QString known[] = {QStringLiteral("highlight"), QStringLiteral("note"),
+                                    QStringLiteral("bookmark")};
+    for (const QString &name : known) {
+        if (kind == name)
+            return name;
+    }
+    return kind;
 }
 
 void readRows(QSqlQuery &query, std::vector<AnnotationRecord> &records)
 {
     while (query.next()) {
-        const int tagId = query.value(3).toInt();
+        const int tagId = intValue(query.value(3));
         if (tagId == 101) {
             records.push_back(openRecord(query));
             continue;
         }
         // Only the rows of the item that opened the current record belong to it: tags of an
         // item without tag 101 would otherwise land on the annotation read before it.
-        if (records.empty() || records.back().oid != query.value(1).toInt())
+        if (records.empty() || records.back().oid != intValue(query.value(1)))
             continue;
         AnnotationRecord &current = records.back();
         switch (tagId) {
         case 102:
-            current.kind = query.value(4).toString();
+            current.kind = sharedKind(query.value(4).toString());
             current.isBookmark = current.kind == QLatin1String("bookmark");
             break;
         case 104:
-            current.highlightText =
-                jsonObject(query.value(4)).value(QStringLiteral("text")).toString();
+            current.highlightText = jsonText(query.value(4));
             break;
         case 105:
-            current.noteText = jsonObject(query.value(4)).value(QStringLiteral("text")).toString();
+            current.noteText = jsonText(query.value(4));
             break;
         case 106:
             current.color = classifyAnnotationColor(query.value(4).toString());
@@ -175,6 +298,18 @@ void readRows(QSqlQuery &query, std::vector<AnnotationRecord> &records)
             break;
         }
     }
+}
+
+// Every annotation is an item, and SQLite counts a table's rows by walking its pages alone:
+// the list gets its size at once instead of by doubling, each step of which would fill fresh
+// pages. A count beyond `maxReserved` (a damaged or foreign file) only grows the list as before.
+void reserveForItems(const QSqlDatabase &db, std::vector<AnnotationRecord> &records)
+{
+    constexpr int64_t maxReserved = 1 << 20;
+    QSqlQuery count(db);
+    count.setForwardOnly(true);
+    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM Items")) && count.next())
+        records.reserve(size_t(std::clamp(integerValue(count.value(0)), int64_t{0}, maxReserved)));
 }
 
 // The rows of one attempt; `mayRetry`: a failure that a private copy could avoid is
@@ -192,6 +327,7 @@ ReadOutcome readAnnotationRows(const QSqlDatabase &db, bool mayRetry,
         return ReadOutcome::Failed;
     }
     qDebug() << "Start annotations processing.";
+    reserveForItems(db, records);
     readRows(query, records);
     // A step that fails half-way (a damaged page) ends next() early: the list would be
     // incomplete, so it counts as a failed execution.
@@ -225,29 +361,12 @@ bool importAnnotations(std::vector<AnnotationRecord> &records, const fs::path &d
 
 std::pair<int, int> parsePbrAnchor(const QString &anchor)
 {
-    // The pattern "pbr:/%4s?page=%d&offs=%d#%s" on the UTF-8 bytes, all four conversions
-    // required: a partial match, or a number outside int32, gives (0, 0).
-    const QByteArray bytes = anchor.toUtf8();
-    ScanfCursor cursor(bytes);
-    int32_t page = 0;
-    int32_t offset = 0;
-    bool pageFits = false;
-    bool offsetFits = false;
-    const bool matched = cursor.literal("pbr:/") && cursor.word(4) && cursor.literal("?page=") &&
-                         cursor.integer(page, pageFits) && cursor.literal("&offs=") &&
-                         cursor.integer(offset, offsetFits) && cursor.literal("#") &&
-                         cursor.word(std::numeric_limits<int>::max());
-    if (!matched || !pageFits || !offsetFits)
-        return {0, 0};
-    return {page, offset};
+    return pbrAnchor(anchor);
 }
 
 void setAnchorPosition(AnnotationRecord &record, const QString &anchor)
 {
-    const auto [page, offset] = parsePbrAnchor(anchor);
-    record.page = saturated(int64_t{page} + 1);
-    record.offset = saturated(int64_t{offset} + 1);
-    record.positionKey = saturated(int64_t{page} * 10000 + offset);
+    setPosition(record, pbrAnchor(anchor));
 }
 
 int32_t classifyAnnotationColor(const QString &name)

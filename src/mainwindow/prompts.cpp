@@ -1,5 +1,7 @@
 #include "mainwindow/prompts.h"
 
+#include <QDesktopServices>
+
 namespace {
 
 class QtPrompts final : public Prompts
@@ -32,6 +34,8 @@ public:
     {
         return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
     }
+
+    bool openUrl(const QUrl &url) override { return QDesktopServices::openUrl(url); }
 };
 
 QtPrompts realPrompts;

@@ -4,11 +4,12 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 class QWidget;
 
-/// Every message box and file or folder chooser of the program goes through here, so that
-/// tests can answer them. The real implementation shows the toolkit's dialogs.
+/// Every message box, file or folder chooser and hand-over to the desktop goes through here,
+/// so that tests can answer them. The real implementation shows the toolkit's dialogs.
 class Prompts
 {
 public:
@@ -24,6 +25,8 @@ public:
                                  const QString &filter) = 0;
     virtual QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
                                       const QString &filter) = 0;
+    /// Hands a file, folder or web address to the desktop's default application.
+    virtual bool openUrl(const QUrl &url) = 0;
 
     QMessageBox::StandardButton warning(QWidget *parent, const QString &title,
                                         const QString &text,

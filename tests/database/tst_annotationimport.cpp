@@ -1,8 +1,12 @@
 #include "database/annotationimport.h"
 
 #include "core/textconv.h"
+#include "database/jsonscan.h"
 #include "support/readerfixture.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QStandardPaths>
@@ -13,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +49,22 @@ std::pair<int, int> sscanfAnchor(const QString &anchor)
                     rest.data()) != 4)
         return {0, 0};
     return {page, offset};
+}
+
+// "created" as the import read it through QJsonDocument: whole numbers exactly, others cut
+// toward zero, anything else 0.
+qint64 qtCreated(const QJsonValue &created)
+{
+    if (!created.isDouble())
+        return 0;
+    const QVariant number = created.toVariant();
+    if (number.userType() == QMetaType::LongLong)
+        return number.toLongLong();
+    const double seconds = std::trunc(created.toDouble());
+    if (!std::isfinite(seconds) || seconds < -9223372036854775808.0 ||
+        seconds >= 9223372036854775808.0)
+        return 0;
+    return static_cast<qint64>(seconds);
 }
 
 QByteArray fileBytes(const fs::path &path)
@@ -129,6 +150,8 @@ private slots:
     void parsePbrAnchor_positions();
     void classifyAnnotationColor_codes_data();
     void classifyAnnotationColor_codes();
+    void jsonMembers_asQJsonDocument_data();
+    void jsonMembers_asQJsonDocument();
 
     void import_highlight_everyFieldAndLogLine();
     void import_kinds_bookmarkOnlyForExactLowerCase();
@@ -217,6 +240,15 @@ void tst_annotationimport::parsePbrAnchor_positions_data()
     // Four UTF-8 bytes in two characters: the pattern counts bytes, as scanf did.
     row("two 2-byte letters", QStringLiteral("pbr:/\u00f6\u00f6?page=4&offs=17") + cfi, 4, 17, 5,
         18, 40017);
+    // A 3-byte letter after "ab" ends beyond the 4 bytes: '?' meets its last byte.
+    row("letter across the 4 bytes", QStringLiteral("pbr:/ab\u20ac?page=4&offs=17") + cfi, 0, 0,
+        1, 1, 0);
+    row("4-byte character", QStringLiteral("pbr:/\U0001F600?page=4&offs=17") + cfi, 4, 17, 5, 18,
+        40017);
+    // toUtf8() writes '?' for an unpaired surrogate.
+    row("unpaired surrogate as '?'",
+        QStringLiteral("pbr:/word") + QChar(0xd800) + QStringLiteral("page=4&offs=17") + cfi, 4,
+        17, 5, 18, 40017);
     row("page without offs", QStringLiteral("pbr:/word?page=4") + cfi, 0, 0, 1, 1, 0);
     row("offs without digits", QStringLiteral("pbr:/word?page=4&offs=") + cfi, 0, 0, 1, 1, 0);
     row("sign without digits", QStringLiteral("pbr:/word?page=-&offs=17") + cfi, 0, 0, 1, 1, 0);
@@ -323,6 +355,133 @@ void tst_annotationimport::classifyAnnotationColor_codes()
     QFETCH(QString, name);
     QFETCH(int, code);
     QCOMPARE(classifyAnnotationColor(name), code);
+}
+
+void tst_annotationimport::jsonMembers_asQJsonDocument_data()
+{
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QString>("text"); // null: no string member "text"
+    QTest::addColumn<qint64>("created");
+
+    const QString none;
+    const QChar bom(0xfeff);
+    const QChar high(0xd83d); // alone, or paired with the next
+    const QChar low(0xde00);
+    auto row = [](const char *name, const QString &json, const QString &text, qint64 created) {
+        QTest::newRow(name) << json << text << created;
+    };
+    auto utf8 = [](const char *text) { return QString::fromUtf8(text); };
+
+    // Members: the last of equal names counts, escapes in names included; other values,
+    // however nested, are skipped whole.
+    row("duplicate name, last kept", utf8(R"({"text":"a","created":1,"text":"b","created":2})"),
+        QStringLiteral("b"), 2);
+    row("duplicate name, last no string", utf8(R"({"text":"a","text":1})"), none, 0);
+    row("escaped name", utf8(R"({"t\u0065xt":"a","cr\u0065ated":3})"), QStringLiteral("a"), 3);
+    row("nested values skipped",
+        utf8(R"({"a":{"text":"in","b":[1,{"created":9},[]]},"c":[],"d":{},"text":"out"})"),
+        QStringLiteral("out"), 0);
+    row("only nested members", utf8(R"({"a":{"text":"in","created":9}})"), none, 0);
+    row("literals", utf8(R"({"a":true,"b":false,"c":null,"text":"x"})"), QStringLiteral("x"), 0);
+    row("empty name", utf8(R"({"":1,"text":"x"})"), QStringLiteral("x"), 0);
+    row("array at the top", utf8(R"([{"text":"x","created":1}])"), none, 0);
+    row("blanks everywhere", utf8(" \t\r\n{ \"text\" :\n\"x\" ,\t\"created\"\r: 5 ,\"a\" : [ 1 , { } ] } \n"),
+        QStringLiteral("x"), 5);
+    row("vertical tab is no blank", utf8("{\"text\":\"x\",\v\"created\":1}"), none, 0);
+    row("byte-order mark first", bom + utf8(R"({"text":"x"})"), QStringLiteral("x"), 0);
+    row("byte-order mark after a blank", QLatin1Char(' ') + bom + utf8(R"({"text":"x"})"), none, 0);
+    row("byte-order mark before a name", utf8(R"({")") + bom + utf8(R"(text":"x"})"), none, 0);
+    // QJsonDocument hands out a string without escapes through QString::fromUtf8().
+    row("byte-order mark opening a string", utf8(R"({"text":")") + bom + bom + utf8(R"(x"})"),
+        QString(bom) + QLatin1Char('x'), 0);
+    row("byte-order mark escaped", utf8(R"({"text":"\ufeffx"})"), QString(bom) + QLatin1Char('x'),
+        0);
+
+    // Whole-text validity: anything wrong anywhere gives no members at all.
+    row("trailing garbage", utf8(R"({"text":"x"}x)"), none, 0);
+    row("two objects", utf8(R"({"text":"x"}{})"), none, 0);
+    row("trailing NUL", utf8(R"({"text":"x"})") + QChar(0), none, 0);
+    row("comma before }", utf8(R"({"text":"x",})"), none, 0);
+    row("comma before ]", utf8(R"({"text":"x","a":[1,]})"), none, 0);
+    row("missing comma", utf8(R"({"text":"x" "a":1})"), none, 0);
+    row("unterminated string", utf8(R"({"a":"x,"text":"x"})"), none, 0);
+    row("misspelt literal", utf8(R"({"text":"x","a":tru})"), none, 0);
+    row("capital literal", utf8(R"({"text":"x","a":True})"), none, 0);
+    const QString deepest = QStringLiteral("[").repeated(1023) + QStringLiteral("]").repeated(1023);
+    row("1024 levels", utf8(R"({"text":"x","a":)") + deepest + QLatin1Char('}'),
+        QStringLiteral("x"), 0);
+    row("1025 levels", utf8(R"({"text":"x","a":[)") + deepest + QStringLiteral("]}"), none, 0);
+
+    // Escapes: unknown ones stand for their character; a \u escape keeps a lone surrogate; a
+    // raw unpaired surrogate is '?' as in toUtf8().
+    row("all escapes", utf8(R"({"text":"\"\\\/\b\f\n\r\t\u00e9\u20AC"})"),
+        utf8("\"\\/\b\f\n\r\t\u00e9\u20ac"), 0);
+    row("unknown escapes", utf8(R"({"text":"\a\'\x41"})"), QStringLiteral("a'x41"), 0);
+    row("escaped non-ASCII", utf8(R"({"text":"\)") + QChar(0xe9) + utf8(R"("})"), none, 0);
+    row("escaped surrogate pair", utf8(R"({"text":"\)") + high + low + utf8(R"("})"), none, 0);
+    row("escaped lone surrogate", utf8(R"({"text":"\)") + high + utf8(R"(x"})"),
+        QStringLiteral("?x"), 0);
+    row("surrogate escapes", utf8(R"({"text":"\ud83d\ude00\ude00\ud83d"})"),
+        QString(high) + low + low + high, 0);
+    row("raw unpaired surrogates", utf8(R"({"text":")") + low + high + high + low +
+                                       utf8(R"("})"),
+        QStringLiteral("??") + high + low, 0);
+    row("short \\u escape", utf8(R"({"text":"\u12"})"), none, 0);
+    row("\\u escape not hex", utf8(R"({"text":"\u12g4"})"), none, 0);
+    row("control characters and NUL in a string",
+        utf8("{\"text\":\"a\x01\tb") + QChar(0) + utf8("\"}"),
+        utf8("a\x01\tb") + QChar(0), 0);
+
+    // Numbers as Qt reads them: whole ones as 64-bit integers first, then as doubles, where
+    // beyond double or underflowing to 0 is an error.
+    row("leading zero", utf8(R"({"text":"x","a":01})"), none, 0);
+    row("plus sign", utf8(R"({"text":"x","a":+1})"), none, 0);
+    row("point without digits after", utf8(R"({"text":"x","created":12.})"), QStringLiteral("x"),
+        12);
+    row("point without digits before", utf8(R"({"text":"x","created":-.5})"),
+        QStringLiteral("x"), 0);
+    row("lone point", utf8(R"({"text":"x","a":.})"), none, 0);
+    row("exponent without digits", utf8(R"({"text":"x","a":1e+})"), none, 0);
+    row("minus zero", utf8(R"({"created":-0})"), none, 0);
+    row("exponent gives a whole number", utf8(R"({"created":15e8})"), none, 1500000000);
+    row("lowest 64-bit", utf8(R"({"created":-9223372036854775808})"), none,
+        std::numeric_limits<qint64>::min());
+    row("below 64 bits rounds to the lowest", utf8(R"({"created":-9223372036854775809})"), none,
+        std::numeric_limits<qint64>::min());
+    row("2^63", utf8(R"({"created":9223372036854775808})"), none, 0);
+    row("beyond double", utf8(R"({"text":"x","a":1e400})"), none, 0);
+    row("308 digits", QStringLiteral("{\"text\":\"x\",\"a\":") +
+                          QStringLiteral("9").repeated(308) + QLatin1Char('}'),
+        QStringLiteral("x"), 0);
+    row("309 digits", QStringLiteral("{\"text\":\"x\",\"a\":") +
+                          QStringLiteral("9").repeated(309) + QLatin1Char('}'),
+        none, 0);
+    row("underflow to 0", utf8(R"({"text":"x","a":1e-400})"), none, 0);
+    row("zero with huge exponent", utf8(R"({"text":"x","a":0e-400})"), QStringLiteral("x"), 0);
+    row("denormal", utf8(R"({"text":"x","created":4e-324})"), QStringLiteral("x"), 0);
+}
+
+void tst_annotationimport::jsonMembers_asQJsonDocument()
+{
+    QFETCH(QString, json);
+    QFETCH(QString, text);
+    QFETCH(qint64, created);
+
+    const JsonMembers members(json, {"created", "text"});
+    QString storage;
+    QCOMPARE(members.string(1), text);
+    QCOMPARE(members.string(1).isNull(), text.isNull());
+    QCOMPARE(members.stringView(1, storage).toString(), text);
+    QCOMPARE(members.truncatedInteger(0), created);
+
+    // The reference: what the import read through QJsonDocument.
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &error);
+    QCOMPARE(members.isObject(), error.error == QJsonParseError::NoError && document.isObject());
+    const QJsonObject object = document.object();
+    QCOMPARE(object.value(QLatin1String("text")).toString(), text);
+    QCOMPARE(object.value(QLatin1String("text")).toString().isNull(), text.isNull());
+    QCOMPARE(qtCreated(object.value(QLatin1String("created"))), created);
 }
 
 void tst_annotationimport::import_highlight_everyFieldAndLogLine()
@@ -530,7 +689,17 @@ void tst_annotationimport::import_malformedTagValues_giveZeroOrEmpty_data()
     QTest::newRow("104 text a number")
         << 104 << json(R"({"text":42})") << c << 1 << QString() << n << h << y;
     QTest::newRow("104 NULL") << 104 << QVariant() << c << 1 << QString() << n << h << y;
+    QTest::newRow("101 trailing garbage")
+        << 101 << json(R"({"created":5,"anchor":"pbr:/word?page=4&offs=17#x"}x)") << 0LL << 1 << t
+        << n << h << y;
+    QTest::newRow("104 duplicate text, last kept")
+        << 104 << json(R"({"text":"first","text":"last"})") << c << 1 << QStringLiteral("last")
+        << n << h << y;
     QTest::newRow("105 array") << 105 << json(R"(["note"])") << c << 1 << t << QString() << h << y;
+    QTest::newRow("105 BLOB") << 105 << QVariant(QByteArray(R"({"text":"blob"})")) << c << 1 << t
+                              << QStringLiteral("blob") << h << y;
+    QTest::newRow("105 BLOB not UTF-8")
+        << 105 << QVariant(QByteArray("{\"text\":\"\xff\"}")) << c << 1 << t << QString() << h << y;
     QTest::newRow("106 NULL") << 106 << QVariant() << c << 1 << t << n << h << int(color_none);
 }
 

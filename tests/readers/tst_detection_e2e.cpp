@@ -133,13 +133,13 @@ shift 4
 exec "$@"
 )";
 
-// A private mount namespace for the volumes, and a PID namespace so that killing unshare
-// (which takes its child, PID 1 there, with it) ends every process inside, the program too.
+// A private mount namespace for the volumes, and a PID namespace so that ending its first
+// process ends every process inside, the program too. --kill-child does that should unshare
+// itself be killed.
 QStringList namespaceCommand()
 {
-    return {QStringLiteral("-m"), QStringLiteral("-p"), QStringLiteral("-f"),
-            QStringLiteral("--kill-child"), QStringLiteral("--propagation"),
-            QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c")};
+    return QStringLiteral("-m -p -f --kill-child --propagation private sh -c")
+        .split(QLatin1Char(' '));
 }
 
 // The messages of the debug log, one per logged line, without time and level. Quotes are
@@ -170,8 +170,8 @@ void stopNamespace(QProcess &unshare)
     if (unshare.state() == QProcess::NotRunning)
         return;
     const QString pid = QString::number(unshare.processId());
-    const QByteArray children = testenv::readFile(
-        QStringLiteral("/proc/%1/task/%1/children").arg(pid).toStdString());
+    const QByteArray children =
+        testenv::readFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid).toStdString());
     for (const QByteArray &child : children.split(' ')) {
         bool ok = false;
         const int childPid = child.trimmed().toInt(&ok);
@@ -233,10 +233,9 @@ void tst_detection_e2e::initTestCase()
     QVERIFY(QDir(root).mkpath(QStringLiteral("media/SDCARD")));
 
     {
-        const testenv::RunResult probe =
-            testenv::run(unshare,
-                         namespaceCommand() << QStringLiteral("mount -t tmpfs /dev/sdx1 \"$1\"")
-                                            << QStringLiteral("sh") << m_mainMount);
+        const testenv::RunResult probe = testenv::run(
+            unshare, namespaceCommand() << QStringLiteral("mount -t tmpfs /dev/sdx1 \"$1\"")
+                                        << QStringLiteral("sh") << m_mainMount);
         if (!probe.finished || probe.exitStatus != QProcess::NormalExit || probe.exitCode != 0)
             QSKIP(qPrintable(QStringLiteral("cannot mount a volume in new mount and PID "
                                             "namespaces (unshare or mount refused): ") +
@@ -266,8 +265,8 @@ void tst_detection_e2e::initTestCase()
 
     QProcessEnvironment env = testenv::isolatedEnvironment(root);
     // umockdev-run preloads its library ahead of the sanitizer runtime in the program.
-    QStringList asanOptions = env.value(QStringLiteral("ASAN_OPTIONS"))
-                                  .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    QStringList asanOptions =
+        env.value(QStringLiteral("ASAN_OPTIONS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
     asanOptions << QStringLiteral("verify_asan_link_order=0");
     env.insert(QStringLiteral("ASAN_OPTIONS"), asanOptions.join(QLatin1Char(':')));
 
@@ -277,16 +276,15 @@ void tst_detection_e2e::initTestCase()
                                  << QString::fromUtf8(mountAndRun) << QStringLiteral("sh")
                                  << m_mainMount << path(trees / "main") << m_cardMount
                                  << path(trees / "card") << umockdevRun << QStringLiteral("-d")
-                                 << recordFile << QStringLiteral("--")
-                                 << testenv::marloxBinary() << QStringLiteral("--debug")
-                                 << QStringLiteral("--settingsdir") << settingsDir
-                                 << QStringLiteral("--datadir") << settingsDir + QStringLiteral("/data"));
+                                 << recordFile << QStringLiteral("--") << testenv::marloxBinary()
+                                 << QStringLiteral("--debug") << QStringLiteral("--settingsdir")
+                                 << settingsDir << QStringLiteral("--datadir")
+                                 << settingsDir + QStringLiteral("/data"));
     QVERIFY2(m_program.waitForStarted(), qPrintable(m_program.errorString()));
 
     // The card reader is the last device listed; once it has been judged, every other device
     // has been handled.
-    const QString lastLine =
-        QStringLiteral("Ignoring unsupported USB device with vendorID: 0bda");
+    const QString lastLine = QStringLiteral("Ignoring unsupported USB device with vendorID: 0bda");
     const QString logFile = root + QStringLiteral("/tmp/marlox_debug.log");
     QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
@@ -377,9 +375,9 @@ void tst_detection_e2e::otherDevices_ignoredUnlessLabelledWithExactVendorId()
     QCOMPARE(count(ignored + QStringLiteral("0781")), 1);
     QCOMPARE(count(ignored + QStringLiteral("FFFE")), 1);
     QCOMPARE(count(ignored + QStringLiteral("0bda")), 1);
-    const auto ignoredLines = std::count_if(
-        m_messages.begin(), m_messages.end(),
-        [&ignored](const QString &message) { return message.startsWith(ignored); });
+    const auto ignoredLines =
+        std::count_if(m_messages.begin(), m_messages.end(),
+                      [&ignored](const QString &message) { return message.startsWith(ignored); });
     QCOMPARE(ignoredLines, 3);
 }
 

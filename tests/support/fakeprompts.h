@@ -27,6 +27,7 @@ public:
 
     QList<Asked> messages;
     QStringList chooserCaptions;
+    QList<QUrl> openedUrls;
 
     QMessageBox::StandardButton message(QMessageBox::Icon icon, QWidget *parent,
                                         const QString &title, const QString &text,
@@ -38,6 +39,11 @@ public:
                          const QString &filter) override;
     QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
                               const QString &filter) override;
+    bool openUrl(const QUrl &url) override
+    {
+        openedUrls.append(url);
+        return true;
+    }
 
 private:
     QString nextFileName(const QString &caption);

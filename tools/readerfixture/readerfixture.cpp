@@ -1,7 +1,8 @@
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 
 #include "core/textconv.h"
-#include "support/testenv.h"
+
+#include <QFile>
 
 #include <QAtomicInt>
 #include <QJsonDocument>
@@ -119,7 +120,9 @@ fs::path ReaderTree::addEmptyFile(const fs::path &relative)
 fs::path ReaderTree::addFile(const fs::path &relative, const QByteArray &bytes)
 {
     const fs::path path = m_root / relative;
-    if (!testenv::writeFile(path, bytes))
+    createDirectories(path.parent_path());
+    QFile file(toQString(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         fail(QStringLiteral("cannot write ") + toQString(path));
     return path;
 }
@@ -244,40 +247,42 @@ int64_t BooksDb::addBook(const std::string &title, const std::string &authors, i
     return bookOid;
 }
 
-int64_t BooksDb::addAnnotation(int64_t bookOid, const AnnotationSpec &spec)
+int64_t BooksDb::addAnnotation(int64_t bookOid, const AnnotationSpec &annotation)
 {
-    const bool bookmark = spec.kind == "bookmark";
+    const bool bookmark = annotation.kind == "bookmark";
     const QString anchor =
-        toQString(spec.anchor.empty() ? pbrAnchor(spec.page, spec.offset) : spec.anchor);
+        toQString(annotation.anchor.empty() ? pbrAnchor(annotation.page, annotation.offset)
+                                            : annotation.anchor);
     int64_t oid = 0;
     transaction([&] {
         oid = exec(QStringLiteral("INSERT INTO Items (ParentID, TypeID, State, TimeAlt) "
                                   "VALUES (?, ?, ?, ?)"),
-                   {value(bookOid), annotationTypeId, spec.state,
-                    value(spec.timeAlt != 0 ? spec.timeAlt : spec.created)});
+                   {value(bookOid), annotationTypeId, annotation.state,
+                    value(annotation.timeAlt != 0 ? annotation.timeAlt : annotation.created)});
         setTag(oid, 101,
                compactJson({{QStringLiteral("anchor"), anchor},
-                            {QStringLiteral("created"), static_cast<qint64>(spec.created)}})
+                            {QStringLiteral("created"), static_cast<qint64>(annotation.created)}})
                    .toStdString());
-        setTag(oid, 102, spec.kind);
-        QJsonObject quotation{{QStringLiteral("text"), toQString(spec.text)}};
+        setTag(oid, 102, annotation.kind);
+        QJsonObject quotation{{QStringLiteral("text"), toQString(annotation.text)}};
         if (!bookmark) {
-            const int length = toQString(spec.text).size();
+            const int length = toQString(annotation.text).size();
             quotation.insert(QStringLiteral("begin"), anchor);
             quotation.insert(QStringLiteral("end"),
-                             spec.anchor.empty()
-                                 ? toQString(pbrAnchor(spec.page, spec.offset + length))
+                             annotation.anchor.empty()
+                                 ? toQString(pbrAnchor(annotation.page, annotation.offset + length))
                                  : anchor);
         }
         setTag(oid, 104, compactJson(quotation).toStdString());
-        if (!spec.note.empty())
-            setTag(oid, 105,
-                   compactJson({{QStringLiteral("text"), toQString(spec.note)}}).toStdString());
+        if (!annotation.note.empty())
+            setTag(
+                oid, 105,
+                compactJson({{QStringLiteral("text"), toQString(annotation.note)}}).toStdString());
         else if (!bookmark)
             setTag(oid, 105, "{}");
-        if (!spec.colour.empty())
-            setTag(oid, 106, spec.colour);
-        for (const auto &[tagId, tagValue] : spec.extraTags)
+        if (!annotation.colour.empty())
+            setTag(oid, 106, annotation.colour);
+        for (const auto &[tagId, tagValue] : annotation.extraTags)
             setTag(oid, tagId, tagValue);
     });
     return oid;
@@ -317,34 +322,35 @@ void ExplorerDb::addProfile(int id, const std::string &name)
     exec(QStringLiteral("INSERT INTO profiles (id, name) VALUES (?, ?)"), {id, value(name)});
 }
 
-int64_t ExplorerDb::addBook(const ExplorerBookSpec &spec)
+int64_t ExplorerDb::addBook(const ExplorerBookSpec &book)
 {
     int64_t bookId = 0;
     transaction([&] {
         exec(QStringLiteral("INSERT INTO folders (name) SELECT ? "
                             "WHERE NOT EXISTS (SELECT 1 FROM folders WHERE name = ?)"),
-             {value(spec.folder), value(spec.folder)});
+             {value(book.folder), value(book.folder)});
         bookId = exec(QStringLiteral("INSERT INTO books_impl (title, author, firstauthor, ext, "
                                      "size, ts_added) VALUES (?, ?, ?, ?, ?, ?)"),
-                      {value(spec.title), value(spec.author), value(spec.author), value(spec.ext),
-                       value(spec.size), value(spec.modificationTime)});
+                      {value(book.title), value(book.author), value(book.author), value(book.ext),
+                       value(book.size), value(book.modificationTime)});
         exec(QStringLiteral("INSERT INTO files (folder_id, book_id, filename, size, "
                             "modification_time, ext, fast_hash) VALUES ("
                             "(SELECT id FROM folders WHERE name = ?), ?, ?, ?, ?, ?, ?)"),
-             {value(spec.folder), value(bookId), value(spec.filename), value(spec.size),
-              value(spec.modificationTime), value(spec.ext), value(spec.fastHash)});
+             {value(book.folder), value(bookId), value(book.filename), value(book.size),
+              value(book.modificationTime), value(book.ext), value(book.fastHash)});
     });
     return bookId;
 }
 
-void ExplorerDb::addProgress(int64_t bookId, const ProgressSpec &spec)
+void ExplorerDb::addProgress(int64_t bookId, const ProgressSpec &progress)
 {
     exec(QStringLiteral("INSERT INTO books_settings (bookid, profileid, position, position_ts, "
                         "cpage, npage, opentime, completed, completed_ts, favorite, favorite_ts, "
                         "custom) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-         {value(bookId), spec.profileId, value(spec.position), value(spec.positionTs), spec.cpage,
-          spec.npage, value(spec.openTime), spec.completed, value(spec.completedTs), spec.favorite,
-          value(spec.favoriteTs), value(spec.custom)});
+         {value(bookId), progress.profileId, value(progress.position), value(progress.positionTs),
+          progress.cpage, progress.npage, value(progress.openTime), progress.completed,
+          value(progress.completedTs), progress.favorite, value(progress.favoriteTs),
+          value(progress.custom)});
 }
 
 } // namespace fixture

@@ -1,0 +1,180 @@
+#include "viewer/advancedsearchwidget.h"
+
+#include "ui_advancedsearchwidget.h"
+
+#include "viewer/searchpresets.h"
+
+#include <QScopedValueRollback>
+#include <QSignalBlocker>
+#include <QtDebug>
+
+#include <utility>
+
+namespace {
+// The filter proxy's default last page; the spin boxes cannot go beyond it.
+constexpr int maxPage = 9999;
+} // namespace
+
+AdvancedSearchWidget::AdvancedSearchWidget(QWidget *parent, int64_t earliestSeconds)
+    : QWidget(parent)
+    , m_ui(new Ui::AdvancedSearchWidget)
+    , earliestDate(QDateTime::fromSecsSinceEpoch(earliestSeconds))
+    , m_clock(&QDateTime::currentDateTime)
+{
+    qDebug() << "Constructing search widget";
+    m_ui->setupUi(this);
+
+    const QDateTime now = m_clock();
+    m_ui->dateFrom->setDateTimeRange(earliestDate, now);
+    m_ui->dateFrom->setDateTime(earliestDate);
+    m_ui->dateTo->setMinimumDateTime(earliestDate);
+    m_ui->dateTo->setDateTime(now);
+    m_ui->pageFrom->setMaximum(maxPage);
+    m_ui->pageTo->setMaximum(maxPage);
+
+    connect(m_ui->cb_filterPreset, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &AdvancedSearchWidget::applyPreset);
+    connect(m_ui->dateFrom, &QDateTimeEdit::dateTimeChanged, this,
+            &AdvancedSearchWidget::dateFromValueChanged);
+    connect(m_ui->dateTo, &QDateTimeEdit::dateTimeChanged, this,
+            &AdvancedSearchWidget::dateToValueChanged);
+    connect(m_ui->pageFrom, qOverload<int>(&QSpinBox::valueChanged), this,
+            &AdvancedSearchWidget::pageFromValueChanged);
+    connect(m_ui->pageTo, qOverload<int>(&QSpinBox::valueChanged), this,
+            &AdvancedSearchWidget::pageToValueChanged);
+    connect(m_ui->filterReset, &QPushButton::clicked, this, &AdvancedSearchWidget::reset);
+}
+
+AdvancedSearchWidget::~AdvancedSearchWidget() = default;
+
+void AdvancedSearchWidget::setEarliestDate(int64_t seconds)
+{
+    setEarliestDate(QDateTime::fromSecsSinceEpoch(seconds));
+    if (currentPreset() >= 0)
+        applyPreset(currentPreset());
+}
+
+void AdvancedSearchWidget::setEarliestDate(const QDateTime &earliest)
+{
+    earliestDate = earliest;
+    const QScopedValueRollback<bool> guard(updating, true);
+    m_ui->dateFrom->setMinimumDateTime(earliestDate);
+    m_ui->dateFrom->setDateTime(earliestDate);
+    m_ui->dateTo->setMinimumDateTime(earliestDate);
+}
+
+// The partner's limit moves first: a stale limit would otherwise clamp the new value.
+void AdvancedSearchWidget::setDateFrom(const QDateTime &dateTime)
+{
+    m_ui->dateTo->setMinimumDateTime(qMax(dateTime, m_ui->dateFrom->minimumDateTime()));
+    m_ui->dateFrom->setDateTime(dateTime);
+}
+
+void AdvancedSearchWidget::setDateTo(const QDateTime &dateTime)
+{
+    // Below its minimum, a maximum would drag the minimum down with it.
+    m_ui->dateFrom->setMaximumDateTime(qMax(dateTime, m_ui->dateFrom->minimumDateTime()));
+    m_ui->dateTo->setDateTime(dateTime);
+}
+
+void AdvancedSearchWidget::setPageFrom(int page)
+{
+    page = qBound(0, page, maxPage);
+    m_ui->pageTo->setMinimum(page);
+    m_ui->pageFrom->setValue(page);
+}
+
+void AdvancedSearchWidget::setPageTo(int page)
+{
+    page = qBound(0, page, maxPage);
+    m_ui->pageFrom->setMaximum(page);
+    m_ui->pageTo->setValue(page);
+}
+
+int AdvancedSearchWidget::currentPreset() const
+{
+    return m_ui->cb_filterPreset->currentIndex();
+}
+
+void AdvancedSearchWidget::setPreset(int preset)
+{
+    m_ui->cb_filterPreset->setCurrentIndex(preset);
+}
+
+void AdvancedSearchWidget::setClock(std::function<QDateTime()> clock)
+{
+    m_clock = std::move(clock);
+}
+
+void AdvancedSearchWidget::reset()
+{
+    {
+        const QScopedValueRollback<bool> guard(updating, true);
+        m_ui->dateFrom->setMinimumDateTime(earliestDate);
+        m_ui->dateFrom->setDateTime(earliestDate);
+        m_ui->dateTo->setMinimumDateTime(earliestDate);
+    }
+    // From here on every editor that moves reports its new bound (and switches to
+    // "Custom"), so listeners hold the new bounds before filterReset().
+    m_ui->dateTo->setDateTime(m_clock());
+    m_ui->dateFrom->setMaximumDateTime(m_ui->dateTo->dateTime());
+    m_ui->pageFrom->setValue(0);
+    m_ui->pageTo->setMinimum(0);
+    m_ui->pageTo->setValue(maxPage);
+    m_ui->pageFrom->setMaximum(maxPage);
+    {
+        const QSignalBlocker blocker(m_ui->cb_filterPreset);
+        m_ui->cb_filterPreset->setCurrentIndex(-1);
+    }
+    emit filterReset();
+}
+
+void AdvancedSearchWidget::applyPreset(int preset)
+{
+    qDebug().noquote() << QStringLiteral("Switching preset to: %1").arg(preset);
+    {
+        const QScopedValueRollback<bool> guard(updating, true);
+        const QDateTime start = searchPresetStart(preset, m_clock());
+        if (start.isValid())
+            setDateFrom(start);
+    }
+    emit filterChanged(preset);
+}
+
+// Every value change, the widget's own included, moves the partner's limit; only changes
+// the widget did not make itself switch the preset to "Custom".
+void AdvancedSearchWidget::dateFromValueChanged(const QDateTime &value)
+{
+    emit changedDateFrom(value.toSecsSinceEpoch());
+    m_ui->dateTo->setMinimumDateTime(value);
+    switchToCustom();
+}
+
+void AdvancedSearchWidget::dateToValueChanged(const QDateTime &value)
+{
+    emit changedDateTo(value.toSecsSinceEpoch());
+    m_ui->dateFrom->setMaximumDateTime(value);
+    switchToCustom();
+}
+
+void AdvancedSearchWidget::pageFromValueChanged(int value)
+{
+    emit changedPageFrom(value);
+    m_ui->pageTo->setMinimum(value);
+    switchToCustom();
+}
+
+void AdvancedSearchWidget::pageToValueChanged(int value)
+{
+    emit changedPageTo(value);
+    m_ui->pageFrom->setMaximum(value);
+    switchToCustom();
+}
+
+void AdvancedSearchWidget::switchToCustom()
+{
+    if (updating)
+        return;
+    m_ui->cb_filterPreset->setCurrentIndex(PresetCustom);
+    emit filterChanged(PresetCustom);
+}
