@@ -1,3 +1,4 @@
+#include "benchoptions.h"
 #include "booksdbgenerator.h"
 
 #include "database/profileinfo.h"
@@ -336,58 +337,14 @@ int main(int argc, char *argv[])
         "annotations, peak and held RSS in KiB (for profilers); --startup-only the same "
         "without the import."));
     parser.addHelpOption();
-    const QCommandLineOption dbOption(
-        QStringLiteral("db"),
-        QStringLiteral("Use this books.db; generate it there first when it does not exist."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption booksOption(QStringLiteral("books"),
-                                         QStringLiteral("Books to generate."), QStringLiteral("N"),
-                                         QStringLiteral("2000"));
-    const QCommandLineOption annotationsOption(QStringLiteral("annotations"),
-                                               QStringLiteral("Annotations to generate."),
-                                               QStringLiteral("M"), QStringLiteral("100000"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-                                        QStringLiteral("Seed of the generated database."),
-                                        QStringLiteral("S"), QStringLiteral("1"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"),
-                                        QStringLiteral("Timed runs of each side; the best counts."),
-                                        QStringLiteral("N"), QStringLiteral("5"));
-    parser.addOptions({dbOption, booksOption, annotationsOption, seedOption, runsOption});
-    parser.process(app);
-
-    bool booksOk = false;
-    bool annotationsOk = false;
-    bool seedOk = false;
-    bool runsOk = false;
-    const int books = parser.value(booksOption).toInt(&booksOk);
-    const int annotations = parser.value(annotationsOption).toInt(&annotationsOk);
-    const qulonglong seed = parser.value(seedOption).toULongLong(&seedOk);
-    const int runs = parser.value(runsOption).toInt(&runsOk);
-    if (!booksOk || !annotationsOk || !seedOk || !runsOk || books < 0 || annotations < 0 ||
-        runs < 1) {
-        std::fprintf(stderr, "bench_import: --books, --annotations, --seed and --runs take "
-                             "numbers (runs at least 1)\n");
-        return 2;
-    }
-
     QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return fail("cannot create a temporary folder");
-    const fs::path db = parser.isSet(dbOption)
-                            ? fs::path(parser.value(dbOption).toStdString())
-                            : fs::path(scratch.filePath(QStringLiteral("books.db")).toStdString());
-    std::error_code ec;
-    std::string origin = "reused";
-    if (!fs::exists(db, ec)) {
-        std::printf("generating %d books, %d annotations (seed %llu) ...\n", books, annotations,
-                    seed);
-        std::fflush(stdout);
-        BooksDbGenerator generator(books, annotations, seed);
-        if (!generator.write(db))
-            return fail("cannot generate " + db.string() + ": " +
-                        generator.errorString().toStdString());
-        origin = "generated, seed " + std::to_string(seed);
-    }
+    BenchOptions options;
+    if (!prepareBenchDatabase(parser, app, "bench_import", scratch, options))
+        return 2;
+    const fs::path db = options.db;
+    const int runs = options.runs;
+    const std::string origin =
+        options.generated ? "generated, seed " + std::to_string(options.seed) : "reused";
     const Expected expected = countExpected(db);
     if (expected.books < 0 || expected.annotations < 0)
         return fail("cannot read " + db.string());
@@ -402,6 +359,7 @@ int main(int argc, char *argv[])
     // -init /dev/null keeps a user's ~/.sqliterc out of the measurement.
     const std::vector<std::string> shell{"sqlite3", "-batch",    "-readonly",
                                          "-init",   "/dev/null", db.string()};
+    std::error_code ec;
     const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
     if (ec)
         return fail("cannot find this program's own path");
