@@ -489,13 +489,13 @@ void tst_annotationimport::import_highlight_everyFieldAndLogLine()
     const fs::path path = newDbPath();
     BooksDb db(path);
     const int64_t book = db.addBook("A Book", "An Author");
-    AnnotationSpec spec;
-    spec.page = 4;
-    spec.offset = 17;
-    spec.created = 1535639951;
-    spec.timeAlt = 1600000000;
-    spec.text = "Highlighted words";
-    const int64_t oid = db.addAnnotation(book, spec);
+    AnnotationSpec annotation;
+    annotation.page = 4;
+    annotation.offset = 17;
+    annotation.created = 1535639951;
+    annotation.timeAlt = 1600000000;
+    annotation.text = "Highlighted words";
+    const int64_t oid = db.addAnnotation(book, annotation);
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Using DB: ") + toQString(path)));
     QTest::ignoreMessage(QtDebugMsg, "Start annotations processing.");
@@ -576,10 +576,10 @@ void tst_annotationimport::import_tags103And107AndOthers_ignored()
     const fs::path path = newDbPath();
     BooksDb db(path);
     const int64_t book = db.addBook("A Book", "An Author");
-    AnnotationSpec spec{"note", 1, 2, 1535639951, "quoted", "my note", "blue"};
-    spec.extraTags = {
+    AnnotationSpec annotation{"note", 1, 2, 1535639951, "quoted", "my note", "blue"};
+    annotation.extraTags = {
         {103, R"({"text":"103"})"}, {107, "red"}, {150, R"({"text":"150"})"}, {16, "An Author"}};
-    db.addAnnotation(book, spec);
+    db.addAnnotation(book, annotation);
 
     std::vector<AnnotationRecord> records;
     QVERIFY(importAnnotations(records, path));
