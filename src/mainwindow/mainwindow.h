@@ -127,6 +127,7 @@ private:
     /// The reader the dialog slots may work on, or null after the status-bar refusal.
     std::shared_ptr<Reader> readerForDialog(bool needsConnection);
     void setSortButton(QWidget *button);
+    void sortByTitleKeepingOrder();
 
     const QScopedPointer<Ui::MainWindow> m_ui;
     std::shared_ptr<ReaderData> m_registry;

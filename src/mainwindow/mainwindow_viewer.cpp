@@ -406,6 +406,16 @@ void MainWindow::setSortButton(QWidget *button)
     tool->setChecked(true);
 }
 
+void MainWindow::sortByTitleKeepingOrder()
+{
+    // A new sort role makes the proxy re-sort its current column at once. Sorting by title
+    // first and changing the role afterwards keeps that re-sort on the title column; the
+    // other way round the dates would be put in the order of their text ("20 Feb" before
+    // "3 Jan") before the stable title sort keeps it.
+    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
+    m_proxy->setSortRole(m_actSortCase->isChecked() ? Qt::DisplayRole : Qt::UserRole);
+}
+
 void MainWindow::toggle_sortOnDate(bool active)
 {
     if (!active || !m_proxy)
@@ -425,8 +435,7 @@ void MainWindow::toggle_sortOnTitleDate(bool active)
     setSortButton(m_ui->sortOnTitleDate);
     m_proxy->setSortRole(Qt::UserRole);
     m_ui->tableView->sortByColumn(colDate, Qt::AscendingOrder);
-    m_proxy->setSortRole(m_actSortCase->isChecked() ? Qt::DisplayRole : Qt::UserRole);
-    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
+    sortByTitleKeepingOrder();
     annViewerResizeRowsSmart();
 }
 
@@ -437,8 +446,7 @@ void MainWindow::toggle_sortOnTitlePage(bool active)
     setSortButton(m_ui->sortOnTitlePage);
     m_proxy->setSortRole(Qt::UserRole);
     m_ui->tableView->sortByColumn(colPage, Qt::AscendingOrder);
-    m_proxy->setSortRole(m_actSortCase->isChecked() ? Qt::DisplayRole : Qt::UserRole);
-    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
+    sortByTitleKeepingOrder();
     annViewerResizeRowsSmart();
 }
 

@@ -89,6 +89,7 @@ private slots:
 
     void viewer_populatesAndSortsByDate();
     void viewer_sortModes_titleDateAndTitlePage();
+    void viewer_sortCaseSensitive_titleDateKeepsDateOrder();
     void viewer_textSearch_filtersAfterTheDelay();
     void viewer_loadFailure_showsStatusAndNoModel();
     void viewer_defaultColumns_hideDateAuthorNote();
@@ -327,6 +328,26 @@ void tst_mainwindow::viewer_sortModes_titleDateAndTitlePage()
     QCOMPARE(texts(), (QStringList{"fear i", "spice ", "handso"}));
     child<QToolButton>(m_window.get(), "sortOnDate")->click();
     QCOMPARE(texts(), (QStringList{"handso", "fear i", "spice "}));
+}
+
+void tst_mainwindow::viewer_sortCaseSensitive_titleDateKeepsDateOrder()
+{
+    fixture::ReaderTree tree = plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    fixture::BooksDb db(tree.root() / "system/config/books.db");
+    const int64_t book = db.addBook("Zorba", "Kazantzakis");
+    // 3 January before 20 February, although "20 Feb" comes first as text.
+    db.addAnnotation(book, {"highlight", 1, 1, 1578052800, "january", "", "green"});
+    db.addAnnotation(book, {"highlight", 1, 2, 1582200000, "february", "", "green"});
+    writeGeneral("[viewer]\nSortCaseSensitive=true\n");
+    newWindow();
+    annotationTableSortFilterProxyModel *proxy = m_window->proxyModel();
+    child<QToolButton>(m_window.get(), "sortOnTitleDate")->click();
+    QStringList zorba;
+    for (int row = 0; row < proxy->rowCount(); ++row) {
+        if (proxy->index(row, 2).data().toString() == QStringLiteral("Zorba"))
+            zorba << proxy->index(row, 4).data(Qt::EditRole).toString();
+    }
+    QCOMPARE(zorba, (QStringList{"january", "february"}));
 }
 
 void tst_mainwindow::viewer_textSearch_filtersAfterTheDelay()
