@@ -2,7 +2,7 @@
 
 #include "core/textconv.h"
 #include "database/jsonscan.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #include "database/bookimport.h"
 
 #include "core/textconv.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 #include "support/testenv.h"
 
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #include "database/dbdiscovery.h"
 
 #include "core/textconv.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -11,7 +11,7 @@
 #include "readers/readerdata.h"
 #include "support/fakeplatform.h"
 #include "support/fakeprompts.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/annotationtable.h"
 #include "viewer/annotationtablesortfilterproxymodel.h"

@@ -3,7 +3,7 @@
 // their own whose source names are the device nodes udev reports. Nothing inside the program
 // is replaced; the test reads its debug log.
 
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 #include "support/testenv.h"
 
 #include <QDeadlineTimer>

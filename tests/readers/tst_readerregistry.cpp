@@ -7,7 +7,7 @@
 #include "readers/gui_msgchannel.h"
 #include "readers/readerdata.h"
 #include "support/fakeplatform.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -6,7 +6,7 @@
 #include "database/annotationimport.h"
 #include "database/bookimport.h"
 #include "readers/reader.h"
-#include "support/readerfixture.h"
+#include "readerfixture/readerfixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QBrush>
