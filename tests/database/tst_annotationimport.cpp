@@ -89,6 +89,25 @@ fs::path withSuffix(fs::path path, const char *suffix)
     return path;
 }
 
+// Three annotations in a WAL database at `path`, the last two only in its "-wal" while the
+// writer is open; with `withLog`, `copy` gets the database and its log as they stood then.
+// Closing the writer checkpoints the log into `path` itself.
+void writeWalDatabase(const fs::path &path, const fs::path &copy, bool withLog)
+{
+    BooksDb db(path);
+    const int64_t book = db.addBook("A Book", "An Author");
+    db.addAnnotation(book);
+    db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    db.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+    db.addAnnotation(book);
+    db.addAnnotation(book);
+    fs::create_directories(copy.parent_path());
+    if (withLog) {
+        fs::copy_file(path, copy);
+        fs::copy_file(withSuffix(path, "-wal"), withSuffix(copy, "-wal"));
+    }
+}
+
 void expectExecError(const QString &driverText)
 {
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Query exec ERROR: ") +
@@ -929,18 +948,7 @@ void tst_annotationimport::import_walCopyWithoutShm_readsLogAndChangesNothing()
     // A local mirror copies "books.db" and "books.db-wal" but never "-shm".
     const fs::path path = newDbPath();
     const fs::path copy = newDbPath();
-    {
-        BooksDb db(path);
-        const int64_t book = db.addBook("A Book", "An Author");
-        db.addAnnotation(book);
-        db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        db.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-        db.addAnnotation(book);
-        db.addAnnotation(book);
-        fs::create_directories(copy.parent_path());
-        fs::copy_file(path, copy);
-        fs::copy_file(withSuffix(path, "-wal"), withSuffix(copy, "-wal"));
-    } // the writer closes: the original is checkpointed, the copy keeps its log
+    writeWalDatabase(path, copy, true);
     const QByteArray dbBefore = fileBytes(copy);
     const QByteArray walBefore = fileBytes(withSuffix(copy, "-wal"));
     QVERIFY(!walBefore.isEmpty());
@@ -979,20 +987,7 @@ void tst_annotationimport::import_walIndexCannotBeCreated_readsPrivateCopy()
 
     const fs::path path = newDbPath();
     const fs::path target = newDbPath();
-    {
-        BooksDb db(path);
-        const int64_t book = db.addBook("A Book", "An Author");
-        db.addAnnotation(book);
-        db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        db.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-        db.addAnnotation(book);
-        db.addAnnotation(book);
-        fs::create_directories(target.parent_path());
-        if (withWal) {
-            fs::copy_file(path, target);
-            fs::copy_file(withSuffix(path, "-wal"), withSuffix(target, "-wal"));
-        }
-    } // closing the writer checkpoints its log into the database file
+    writeWalDatabase(path, target, withWal);
     if (!withWal)
         fs::copy_file(path, target);
     if (situation == NoIndex::ShmUnusable)
