@@ -5,7 +5,7 @@
 #include "core/settingsstore.h"
 #include "core/textconv.h"
 #include "mainwindow/mainwindow.h"
-#include "mainwindow/prompts.h"
+#include "mainwindow/qtprompts.h"
 #include "mainwindow/resources.h"
 #include "readers/gui_msgchannel.h"
 #include "readers/readerdata.h"
@@ -59,6 +59,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QString::fromUtf8(appinfo::applicationName));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(appinfo::applicationVersion));
     initMarloxResources();
+    setPrompts(&toolkitPrompts());
 
     CommandLine commandLine;
     commandLine.process(app);

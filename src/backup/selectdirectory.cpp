@@ -1,9 +1,8 @@
 #include "backup/selectdirectory.h"
 
-#include "mainwindow/prompts.h"
+#include "core/prompts.h"
 
 QString selectDirectory(QWidget *parent)
 {
-    return prompts().existingDirectory(parent, QStringLiteral("Select a directory"), QString(),
-                                       QFileDialog::ShowDirsOnly);
+    return prompts().existingDirectory(parent, QStringLiteral("Select a directory"), QString());
 }

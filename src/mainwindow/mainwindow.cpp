@@ -8,7 +8,7 @@
 #include "core/settingsstore.h"
 #include "core/textconv.h"
 #include "mainwindow/aboutdialog.h"
-#include "mainwindow/prompts.h"
+#include "core/prompts.h"
 #include "mainwindow/resources.h"
 #include "mainwindow/setdevicelabeldialog.h"
 #include "mainwindow/textviewer.h"

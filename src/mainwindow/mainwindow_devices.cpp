@@ -8,7 +8,7 @@
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "core/textconv.h"
-#include "mainwindow/prompts.h"
+#include "core/prompts.h"
 #include "readers/readerdata.h"
 
 #include <QDebug>
@@ -222,7 +222,7 @@ void MainWindow::toggle_localmirror(bool active)
         if (!reader->isConnected())
             text += QStringLiteral("\nGiven the reader is disconnected,\nthe device entry will be removed.");
         if (prompts().question(this, QStringLiteral("Disable local DB mirror?"), text) !=
-            QMessageBox::Yes) {
+            Prompts::Yes) {
             const QSignalBlocker block(m_actLocalMirror);
             m_actLocalMirror->setChecked(true);
             return;

@@ -6,7 +6,7 @@
 
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
-#include "mainwindow/prompts.h"
+#include "core/prompts.h"
 #include "readers/reader.h"
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/annotationexporter.h"

@@ -4,7 +4,7 @@
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "core/textconv.h"
-#include "mainwindow/prompts.h"
+#include "core/prompts.h"
 #include "viewer/exportformatter.h"
 
 #include <QClipboard>

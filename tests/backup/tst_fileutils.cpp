@@ -650,7 +650,7 @@ void tst_fileutils::selectDirectory_asksForExistingDirectory()
     fake.setNextFileName("/media/reader");
     QCOMPARE(selectDirectory(nullptr), QString("/media/reader"));
     QVERIFY(selectDirectory(nullptr).isNull());
-    QCOMPARE(fake.chooserCaptions, QStringList({"Select a directory", "Select a directory"}));
+    QCOMPARE(fake.choosers.size(), 2);
 }
 
 QTEST_MAIN(tst_fileutils)

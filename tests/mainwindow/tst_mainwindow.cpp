@@ -434,7 +434,7 @@ void tst_mainwindow::export_fromBarAndContextMenu()
     child<QComboBox>(m_window.get(), "export_format")->setCurrentIndex(1);
     child<QPushButton>(m_window.get(), "export_tofile")->click();
     QVERIFY(QFileInfo::exists(target));
-    QCOMPARE(m_prompts->chooserCaptions.last(),
+    QCOMPARE(m_prompts->choosers.last().caption,
              QStringLiteral("Choose export file for selected highlights"));
 }
 
@@ -462,12 +462,12 @@ void tst_mainwindow::mirror_toggleOnCopiesAndToggleOffAsks()
         QCOMPARE(prefs->value(QStringLiteral("SN-A/vendor")).toInt(), 1);
     }
 
-    m_prompts->setNextAnswer(QMessageBox::No);
+    m_prompts->setNextAnswer(Prompts::No);
     mirror->trigger();
     QVERIFY(mirror->isChecked());
     QCOMPARE(m_prompts->messages.last().text, QStringLiteral("Disable local DB mirror?"));
 
-    m_prompts->setNextAnswer(QMessageBox::Yes);
+    m_prompts->setNextAnswer(Prompts::Yes);
     mirror->trigger();
     QVERIFY(!mirror->isChecked());
     const auto prefs = openIniSettings(m_globals->settingsDevices);
@@ -488,7 +488,7 @@ void tst_mainwindow::mirror_toggleOffDisconnected_removesEntry()
     QAction *mirror = menuAction(m_window->deviceToolsMenu(), QStringLiteral("Store local database mirror..."));
     QVERIFY(mirror->isChecked());
 
-    m_prompts->setNextAnswer(QMessageBox::Yes);
+    m_prompts->setNextAnswer(Prompts::Yes);
     mirror->trigger();
     QCoreApplication::processEvents();
     QCOMPARE(m_prompts->messages.last().text,

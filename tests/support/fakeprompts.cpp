@@ -10,42 +10,39 @@ FakePrompts::~FakePrompts()
     setPrompts(nullptr);
 }
 
-QMessageBox::StandardButton FakePrompts::message(QMessageBox::Icon icon, QWidget *,
-                                                 const QString &title, const QString &text,
-                                                 QMessageBox::StandardButtons buttons,
-                                                 QMessageBox::StandardButton)
+Prompts::Button FakePrompts::message(Icon icon, QWidget *, const QString &title,
+                                     const QString &text, Buttons buttons, Button)
 {
     messages.append({icon, title, text});
     if (!m_answers.isEmpty())
         return m_answers.dequeue();
-    for (int bit = QMessageBox::FirstButton; bit <= QMessageBox::LastButton; bit <<= 1) {
-        if (buttons & bit)
-            return static_cast<QMessageBox::StandardButton>(bit);
+    for (int bit = Ok; bit <= Discard; bit <<= 1) {
+        if (buttons.testFlag(static_cast<Button>(bit)))
+            return static_cast<Button>(bit);
     }
-    return QMessageBox::NoButton;
+    return NoButton;
 }
 
-QString FakePrompts::nextFileName(const QString &caption)
+QString FakePrompts::nextFileName(const Chooser &asked)
 {
-    chooserCaptions.append(caption);
+    choosers.append(asked);
     return m_fileNames.isEmpty() ? QString() : m_fileNames.dequeue();
 }
 
-QString FakePrompts::existingDirectory(QWidget *, const QString &caption, const QString &,
-                                       QFileDialog::Options)
+QString FakePrompts::existingDirectory(QWidget *, const QString &caption, const QString &dir)
 {
-    return nextFileName(caption);
+    return nextFileName({caption, dir, QString()});
 }
 
-QString FakePrompts::saveFileName(QWidget *, const QString &caption, const QString &,
-                                  const QString &)
+QString FakePrompts::saveFileName(QWidget *, const QString &caption, const QString &dir,
+                                  const QString &filter)
 {
-    return nextFileName(caption);
+    return nextFileName({caption, dir, filter});
 }
 
-QStringList FakePrompts::openFileNames(QWidget *, const QString &caption, const QString &,
-                                       const QString &)
+QStringList FakePrompts::openFileNames(QWidget *, const QString &caption, const QString &dir,
+                                       const QString &filter)
 {
-    const QString name = nextFileName(caption);
+    const QString name = nextFileName({caption, dir, filter});
     return name.isNull() ? QStringList() : QStringList{name};
 }

@@ -103,39 +103,6 @@ QString withoutTime(QString text)
     return text.replace(stamp, QStringLiteral("(TIME)"));
 }
 
-/// Records what the save dialog was asked and cancels it.
-class RecordingPrompts final : public Prompts
-{
-public:
-    RecordingPrompts() { setPrompts(this); }
-    ~RecordingPrompts() override { setPrompts(nullptr); }
-    QMessageBox::StandardButton message(QMessageBox::Icon, QWidget *, const QString &,
-                                        const QString &, QMessageBox::StandardButtons,
-                                        QMessageBox::StandardButton) override
-    {
-        return QMessageBox::NoButton;
-    }
-    QString existingDirectory(QWidget *, const QString &, const QString &,
-                              QFileDialog::Options) override
-    {
-        return {};
-    }
-    QString saveFileName(QWidget *, const QString &caption_, const QString &dir_,
-                         const QString &filter_) override
-    {
-        caption = caption_;
-        dir = dir_;
-        filter = filter_;
-        return {};
-    }
-    QStringList openFileNames(QWidget *, const QString &, const QString &, const QString &) override
-    {
-        return {};
-    }
-    bool openUrl(const QUrl &) override { return false; }
-    QString caption, dir, filter;
-};
-
 } // namespace
 
 class tst_annotationexporter : public QObject
@@ -514,13 +481,14 @@ void tst_annotationexporter::fileExport_dialogStartsAtStoredPathWithExtension()
         setSetting(settingskeys::pathsLastAnnExportfile, stored);
     const auto viewer = fixtureViewer();
     viewer->selectAll();
-    RecordingPrompts prompts;
+    FakePrompts prompts;
 
     const AnnotationExporter exporter(viewer->selection.get(), m_globals, export_file,
                                       export_format(format), export_sort_viewer, nullptr, false);
-    QCOMPARE(prompts.caption, QStringLiteral("Choose export file for selected highlights"));
-    QCOMPARE(prompts.dir, startPath);
-    QCOMPARE(prompts.filter, QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv)"));
+    QCOMPARE(prompts.choosers.size(), 1);
+    QCOMPARE(prompts.choosers[0].dir, startPath);
+    QCOMPARE(prompts.choosers[0].filter,
+             QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv)"));
 }
 
 void tst_annotationexporter::fileExport_writesFileAndRemembersPath()
