@@ -1,7 +1,6 @@
 #include "backup/fileutils.h"
 
 #include "core/textconv.h"
-#include "viewer/exporttypes.h"
 
 #include <QDebug>
 #include <QString>
@@ -77,21 +76,6 @@ bool copyFileSafe(const fs::path &source, const fs::path &destination, fs::copy_
         return false;
     qDebug() << "Succesfully copied:" << toQString(source) << "-->" << toQString(destination);
     return true;
-}
-
-fs::path exportPathWithExtension(const fs::path &path, int format)
-{
-    fs::path result = path;
-    switch (format) {
-    case export_plaintext:
-        return result.replace_extension("txt");
-    case export_html:
-        return result.replace_extension("html");
-    case export_csv:
-        return result.replace_extension("csv");
-    default:
-        return result;
-    }
 }
 
 fs::path getWalFile(const fs::path &db, bool always)

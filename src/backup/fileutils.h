@@ -35,9 +35,6 @@ struct FileSizeWriteTime
 bool copyFileSafe(const std::filesystem::path &source, const std::filesystem::path &destination,
                   std::filesystem::copy_options options);
 
-/// `path` with the extension of an export_format (txt, html, csv); other formats leave it as is.
-std::filesystem::path exportPathWithExtension(const std::filesystem::path &path, int format);
-
 /// The "-wal" companion of a SQLite database: always when `always`, otherwise only if it
 /// exists and is not empty (else an empty path). Throws on errors other than "not found".
 std::filesystem::path getWalFile(const std::filesystem::path &db, bool always);

@@ -28,8 +28,6 @@ public:
 private:
     /// Asks for the export file and remembers it; an empty text when the user cancelled.
     QString chooseExportFile(export_format format, QWidget *parent) const;
-    QString csvSeparator() const;
-    bool writeExportFile(const QString &path) const;
     void copyToClipboard(export_format format) const;
 
     std::shared_ptr<globalsClass> m_settingsOwner;

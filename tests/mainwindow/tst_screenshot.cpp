@@ -63,7 +63,7 @@ void tst_screenshot::sampleReader_windowShowsAnnotations()
     }
     QVERIFY2(text.contains("Adding virtual device to gui:"), text.constData());
     QVERIFY2(!text.contains("Failed populating"), text.constData());
-    const QString window = display.waitForWindow(QStringLiteral("Marlox 0.9.8.2  [Portable mode]"));
+    const QString window = display.waitForWindow(QStringLiteral("Marlox " MARLOX_VERSION "  [Portable mode]"));
     QVERIFY(!window.isEmpty());
     // Let the window finish painting before the picture is taken.
     QTest::qWait(1000);

@@ -61,7 +61,6 @@ private slots:
     void secondCall_seesDevicesAddedSinceTheFirst();
     void emptySystem_warnsAndReturnsNullopt();
 
-    void mountSource_listsRootFilesystemAsValid();
     void mountSource_copiesEveryVolumeOfQStorageInfo();
 
 private:
@@ -210,17 +209,6 @@ void tst_udevblockdevices::emptySystem_warnsAndReturnsNullopt()
 {
     QTest::ignoreMessage(QtWarningMsg, "Enumerate_get_list_entry failed.");
     QVERIFY(!UdevBlockDevices().blockDevices());
-}
-
-void tst_udevblockdevices::mountSource_listsRootFilesystemAsValid()
-{
-    const std::vector<MountedVolume> volumes = QtMountSource().mountedVolumes();
-    const auto root = std::find_if(volumes.begin(), volumes.end(), [](const MountedVolume &v) {
-        return v.rootPath == std::filesystem::path("/");
-    });
-    QVERIFY(root != volumes.end());
-    QVERIFY(root->valid);
-    QVERIFY(!root->device.empty());
 }
 
 void tst_udevblockdevices::mountSource_copiesEveryVolumeOfQStorageInfo()

@@ -1,0 +1,105 @@
+#include "support/testhelpers.h"
+
+#include "core/textconv.h"
+#include "readerfixture/readerfixture.h"
+
+#include <QMutex>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace testhelpers {
+
+namespace {
+
+QMutex s_mutex;
+QStringList s_warnings;
+QtMessageHandler s_previous = nullptr;
+
+void record(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        const QMutexLocker lock(&s_mutex);
+        s_warnings.append(text);
+    }
+    if (s_previous)
+        s_previous(type, context, text);
+}
+
+} // namespace
+
+LogRecorder::LogRecorder()
+{
+    s_warnings.clear();
+    s_previous = qInstallMessageHandler(&record);
+}
+
+LogRecorder::~LogRecorder()
+{
+    qInstallMessageHandler(s_previous);
+}
+
+QStringList LogRecorder::warnings() const
+{
+    const QMutexLocker lock(&s_mutex);
+    return s_warnings;
+}
+
+PermissionRestorer::PermissionRestorer(fs::path folder)
+    : m_folder(std::move(folder))
+{}
+
+PermissionRestorer::~PermissionRestorer()
+{
+    ::chmod(m_folder.c_str(), 0755);
+}
+
+void writeBrokenDatabase(const fs::path &path, BrokenDb kind)
+{
+    fs::create_directories(path.parent_path());
+    switch (kind) {
+    case BrokenDb::Missing:
+        return;
+    case BrokenDb::Directory:
+        fs::create_directory(path);
+        return;
+    case BrokenDb::NotSqlite:
+        std::ofstream(path) << std::string(8192, 'x');
+        return;
+    case BrokenDb::Empty:
+        std::ofstream{path};
+        return;
+    case BrokenDb::Truncated:
+    case BrokenDb::DamagedPage:
+        break;
+    }
+    {
+        fixture::BooksDb db(path);
+        const int64_t book = db.addBook("A Book", "An Author");
+        db.transaction([&] {
+            for (int i = 0; i < 100; ++i)
+                db.addAnnotation(book, {"highlight", i, i, 1535639951, std::string(1500, 'w')});
+        });
+    }
+    if (kind == BrokenDb::Truncated) {
+        fs::resize_file(path, fs::file_size(path) / 2);
+    } else {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(fs::file_size(path)) - 4096); // SQLite's default page size
+        file << std::string(4096, '\xff');
+    }
+}
+
+QStringList folderEntries(const fs::path &folder)
+{
+    QStringList names;
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder))
+        names.append(toQString(entry.path().filename()));
+    names.sort();
+    return names;
+}
+
+} // namespace testhelpers
