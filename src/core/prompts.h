@@ -31,6 +31,7 @@ public:
         Close = 0x00200000,
         Cancel = 0x00400000,
         Discard = 0x00800000,
+        Help = 0x01000000,
     };
     Q_DECLARE_FLAGS(Buttons, Button)
     enum Icon : int { NoIcon = 0, Information = 1, Warning = 2, Critical = 3, Question = 4 };
@@ -39,6 +40,15 @@ public:
 
     virtual Button message(Icon icon, QWidget *parent, const QString &title, const QString &text,
                            Buttons buttons = Ok, Button defaultButton = NoButton) = 0;
+    /// A box with a report behind its "Show Details..." button; where the details cannot be
+    /// shown, the plain box.
+    virtual Button detailedMessage(Icon icon, QWidget *parent, const QString &title,
+                                   const QString &text, const QString &details,
+                                   Buttons buttons = Ok, Button defaultButton = NoButton)
+    {
+        Q_UNUSED(details)
+        return message(icon, parent, title, text, buttons, defaultButton);
+    }
     /// An existing folder (folders only shown); a null text when the user cancelled.
     virtual QString existingDirectory(QWidget *parent, const QString &caption,
                                       const QString &dir) = 0;

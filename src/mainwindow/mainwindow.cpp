@@ -12,6 +12,8 @@
 #include "mainwindow/resources.h"
 #include "mainwindow/setdevicelabeldialog.h"
 #include "mainwindow/textviewer.h"
+#include "maintenance/checkdbtool.h"
+#include "maintenance/mergefixannotationsdialog.h"
 #include "readers/gui_msgchannel.h"
 #include "readers/readerdata.h"
 #include "viewer/advancedsearchwidget.h"
@@ -253,7 +255,7 @@ std::shared_ptr<Reader> MainWindow::readerForDialog(bool needsConnection)
     return nullptr;
 }
 
-// The device tools below arrive with their own dialogs; until then their entries stay
+// Sending files and the backup arrive with their own dialogs; until then their entries stay
 // disabled and the slots only refuse.
 void MainWindow::show_uploader()
 {
@@ -270,15 +272,44 @@ void MainWindow::show_backup_manual()
 void MainWindow::show_mergefix_annotations()
 {
     qDebug() << "Starting...";
-    readerForDialog(true);
+    const std::shared_ptr<Reader> reader = readerForDialog(true);
+    if (!reader)
+        return;
+    const QString text =
+        QStringLiteral("<p>This tool will modify the device's annotation database(s) for:<br />"
+                       "%1 (%2)</p><p><b>Please backup the 'books.db' database(s) first.</b></p>"
+                       "Continue?")
+            .arg(toQString(reader->name).toHtmlEscaped(),
+                 toQString(reader->mainpath).toHtmlEscaped());
+    if (prompts().message(Prompts::Warning, this, QStringLiteral("Warning"), text,
+                          Prompts::Buttons(Prompts::Ok) | Prompts::Cancel,
+                          Prompts::Cancel) != Prompts::Ok) {
+        qDebug() << "User cancelled mergeFixAnnotationsDialog";
+        return;
+    }
+    int32_t rowsChanged = 0;
+    {
+        mergeFixAnnotationsDialog dialog(reader, m_globals, this);
+        dialog.exec();
+        rowsChanged = dialog.result().rowsChanged;
+    }
+    if (rowsChanged <= 0)
+        return;
+    // The viewer of a mirrored reader reads the mirror: refresh it so the merge shows.
+    if (reader->readertype == readertype_localmirror && make_localmirror(true))
+        return;
+    annViewerDataReload();
 }
 
 void MainWindow::show_checkDB()
 {
-    if (!currentReader()) {
+    const std::shared_ptr<Reader> reader = currentReader();
+    if (!reader) {
         qDebug() << "Selected readerdata not found.";
         m_ui->statusbar->showMessage(QStringLiteral("Selected readerdata not found."));
+        return;
     }
+    runCheckDbTool(reader, m_globals, this);
 }
 
 void MainWindow::show_settings() {}

@@ -199,12 +199,11 @@ void MainWindow::enable_actionbuttons(bool isconnected, readerObjectType readert
     const bool pocketbook = (int(readervendor) & 1) != 0;
     m_ui->pb_eject->setEnabled(isconnected);
     m_ui->pb_load_anndata->setEnabled(selected);
-    // Sending files, backup, merge/fix and the integrity check come with their own
-    // dialogs; until then their entries stay switched off.
+    // Sending files and backup come with their own dialogs; until then they stay off.
     m_actUploader->setEnabled(false);
     m_actBackup->setEnabled(false);
-    m_actMergeFix->setEnabled(false);
-    m_actCheckDb->setEnabled(false);
+    m_actMergeFix->setEnabled(isconnected && readertype != -1 && pocketbook);
+    m_actCheckDb->setEnabled(readertype != -1 && selected);
     m_actLocalMirror->setEnabled(pocketbook);
     m_actDeviceLabel->setEnabled(readertype != -1 && selected);
     enable_annotationviewer_buttons(readertype >= 0 && selected && m_model != nullptr);

@@ -9,7 +9,8 @@ namespace {
 static_assert(int(Prompts::Ok) == int(QMessageBox::Ok) && int(Prompts::Yes) == QMessageBox::Yes &&
                   int(Prompts::No) == QMessageBox::No &&
                   int(Prompts::Cancel) == QMessageBox::Cancel &&
-                  int(Prompts::Discard) == QMessageBox::Discard,
+                  int(Prompts::Discard) == QMessageBox::Discard &&
+                  int(Prompts::Help) == QMessageBox::Help,
               "prompt buttons carry the toolkit's values");
 static_assert(int(Prompts::Warning) == QMessageBox::Warning &&
                   int(Prompts::Question) == QMessageBox::Question,
@@ -24,6 +25,17 @@ public:
         QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text,
                         QMessageBox::StandardButtons(int(buttons)), parent);
         box.setDefaultButton(static_cast<QMessageBox::StandardButton>(defaultButton));
+        return static_cast<Button>(box.exec());
+    }
+
+    Button detailedMessage(Icon icon, QWidget *parent, const QString &title,
+                           const QString &text, const QString &details, Buttons buttons,
+                           Button defaultButton) override
+    {
+        QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text,
+                        QMessageBox::StandardButtons(int(buttons)), parent);
+        box.setDefaultButton(static_cast<QMessageBox::StandardButton>(defaultButton));
+        box.setDetailedText(details);
         return static_cast<Button>(box.exec());
     }
 

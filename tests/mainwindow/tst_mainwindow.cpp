@@ -11,6 +11,7 @@
 #include "readers/readerdata.h"
 #include "support/fakeplatform.h"
 #include "support/fakeprompts.h"
+#include "support/testenv.h"
 #include "readerfixture/readerfixture.h"
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/annotationtable.h"
@@ -86,6 +87,7 @@ private slots:
     void selector_rescanKeepsSelection();
     void selector_readerRemovedWhileSelected_disablesEverything();
     void actions_enabledByReaderKindAndConnection();
+    void mergefix_confirmationEscapesNameAndPath_cancelWritesNothing();
 
     void viewer_populatesAndSortsByDate();
     void viewer_sortModes_titleDateAndTitlePage();
@@ -278,6 +280,8 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(!child<QToolButton>(m_window.get(), "pb_eject")->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Merge/fix annotations (V2)..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Check DB integrity..."))->isEnabled());
     QVERIFY(!child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
 
     plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
@@ -287,10 +291,27 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(child<QToolButton>(m_window.get(), "pb_eject")->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+    QVERIFY(menuAction(tools, QStringLiteral("Merge/fix annotations (V2)..."))->isEnabled());
+    QVERIFY(menuAction(tools, QStringLiteral("Check DB integrity..."))->isEnabled());
     QVERIFY(child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
     QVERIFY(child<QPushButton>(m_window.get(), "export_toclipboard")->isEnabled());
     // The "Load annotations" button only exists for users who load by hand.
     QVERIFY(child<QPushButton>(m_window.get(), "pb_load_anndata")->isHidden());
+}
+
+void tst_mainwindow::mergefix_confirmationEscapesNameAndPath_cancelWritesNothing()
+{
+    const fixture::ReaderTree tree = plugIn("SN-A", "mnt/<i>a&b", "First", "/dev/sdb");
+    newWindow();
+    const fs::path db = tree.root() / "system" / "config" / "books.db";
+    const QByteArray before = testenv::readFile(db);
+    m_prompts->setNextAnswer(Prompts::Cancel);
+    m_window->show_mergefix_annotations();
+    QCOMPARE(m_prompts->messages.size(), 1);
+    QCOMPARE(m_prompts->messages[0].title, QStringLiteral("Warning"));
+    QVERIFY(m_prompts->messages[0].text.contains(QStringLiteral("/mnt/&lt;i&gt;a&amp;b)")));
+    QVERIFY(!m_prompts->messages[0].text.contains(QStringLiteral("<i>")));
+    QCOMPARE(testenv::readFile(db), before);
 }
 
 void tst_mainwindow::viewer_populatesAndSortsByDate()

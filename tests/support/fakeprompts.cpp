@@ -13,7 +13,7 @@ FakePrompts::~FakePrompts()
 Prompts::Button FakePrompts::message(Icon icon, QWidget *, const QString &title,
                                      const QString &text, Buttons buttons, Button)
 {
-    messages.append({icon, title, text});
+    messages.append({icon, title, text, QString()});
     if (!m_answers.isEmpty())
         return m_answers.dequeue();
     for (int bit = Ok; bit <= Discard; bit <<= 1) {
@@ -45,4 +45,13 @@ QStringList FakePrompts::openFileNames(QWidget *, const QString &caption, const 
 {
     const QString name = nextFileName({caption, dir, filter});
     return name.isNull() ? QStringList() : QStringList{name};
+}
+
+Prompts::Button FakePrompts::detailedMessage(Icon icon, QWidget *parent, const QString &title,
+                                             const QString &text, const QString &details,
+                                             Buttons buttons, Button defaultButton)
+{
+    const Button answer = message(icon, parent, title, text, buttons, defaultButton);
+    messages.last().details = details;
+    return answer;
 }

@@ -15,6 +15,7 @@ public:
         Icon icon;
         QString title;
         QString text;
+        QString details{}; // of detailedMessage()
     };
     struct Chooser
     {
@@ -37,6 +38,9 @@ public:
 
     Button message(Icon icon, QWidget *parent, const QString &title, const QString &text,
                    Buttons buttons, Button defaultButton) override;
+    Button detailedMessage(Icon icon, QWidget *parent, const QString &title, const QString &text,
+                           const QString &details, Buttons buttons,
+                           Button defaultButton) override;
     QString existingDirectory(QWidget *parent, const QString &caption,
                               const QString &dir) override;
     QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
