@@ -11,6 +11,8 @@
 #include "core/prompts.h"
 #include "mainwindow/resources.h"
 #include "mainwindow/setdevicelabeldialog.h"
+#include "mainwindow/settingsdialog.h"
+#include "mainwindow/settingslogic.h"
 #include "mainwindow/textviewer.h"
 #include "readers/gui_msgchannel.h"
 #include "readers/readerdata.h"
@@ -84,6 +86,8 @@ MainWindow::MainWindow(std::shared_ptr<ReaderData> registry, std::shared_ptr<gui
     }
 
     setupConnections();
+    // Once the event loop runs, so that the window and the first scan come before any box.
+    QTimer::singleShot(0, this, &MainWindow::updateStartupDecision);
 }
 
 MainWindow::~MainWindow()
@@ -281,7 +285,18 @@ void MainWindow::show_checkDB()
     }
 }
 
-void MainWindow::show_settings() {}
+void MainWindow::show_settings()
+{
+    settingsDialog dialog(m_globals, this, settingsform::readerVolumes(*m_registry));
+    dialog.exec();
+    const auto settings = openIniSettings(m_globals->settingsGeneral);
+    if (settings->status() != QSettings::NoError)
+        return;
+    const bool numberRows = readBool(*settings, settingskeys::numberRowsUsingDeviceID, false);
+    if (m_model && m_proxy) {
+        toggle_setNumberRowsUsingDeviceID(numberRows);
+    }
+}
 
 void MainWindow::show_setdevicelabel()
 {
