@@ -81,7 +81,7 @@ SettingsLoad load(const fs::path &file)
     form.storedCsvSeparator = g.exporter_csv_separator;
 
     form.datadir = readString(*settings, settingskeys::pathsDatadir);
-    form.updateInterval = readInt(*settings, settingskeys::updateInterval, 0);
+    form.updateInterval = readInt(*settings, settingskeys::updateInterval, -1);
     if (form.updateInterval >= updateIntervals || form.updateInterval < -1)
         form.updateInterval = -1;
     return result;
