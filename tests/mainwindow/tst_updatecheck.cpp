@@ -180,7 +180,7 @@ private slots:
         }
         writeSettings("[updates]\nupdateInterval=1\nlastupdate=5\n");
         newWindow();
-        m_window->setUpdateTimeout(300);
+        m_window->setUpdateTimeout(response == "silent" ? 300 : updatecheck::requestTimeoutMs);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         m_window->updateCheckMain(updateMode(mode));
         QVERIFY(!checkAction()->isEnabled());
