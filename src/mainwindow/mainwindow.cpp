@@ -11,6 +11,8 @@
 #include "core/prompts.h"
 #include "mainwindow/resources.h"
 #include "mainwindow/setdevicelabeldialog.h"
+#include "mainwindow/settingsdialog.h"
+#include "mainwindow/settingslogic.h"
 #include "mainwindow/textviewer.h"
 #include "maintenance/checkdbtool.h"
 #include "maintenance/mergefixannotationsdialog.h"
@@ -86,6 +88,8 @@ MainWindow::MainWindow(std::shared_ptr<ReaderData> registry, std::shared_ptr<gui
     }
 
     setupConnections();
+    // Once the event loop runs, so that the window and the first scan come before any box.
+    QTimer::singleShot(0, this, &MainWindow::updateStartupDecision);
 }
 
 MainWindow::~MainWindow()
@@ -312,7 +316,18 @@ void MainWindow::show_checkDB()
     runCheckDbTool(reader, m_globals, this);
 }
 
-void MainWindow::show_settings() {}
+void MainWindow::show_settings()
+{
+    settingsDialog dialog(m_globals, this, settingsform::readerVolumes(*m_registry));
+    dialog.exec();
+    const auto settings = openIniSettings(m_globals->settingsGeneral);
+    if (settings->status() != QSettings::NoError)
+        return;
+    const bool numberRows = readBool(*settings, settingskeys::numberRowsUsingDeviceID, false);
+    if (m_model && m_proxy) {
+        toggle_setNumberRowsUsingDeviceID(numberRows);
+    }
+}
 
 void MainWindow::show_setdevicelabel()
 {

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "mainwindow/updatecheck.h"
 #include "readers/reader.h"
 #include "viewer/exporttypes.h"
 
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPersistentModelIndex>
+#include <QPointer>
 #include <QScopedPointer>
 #include <QTimer>
 
 #include <memory>
 
 class AdvancedSearchWidget;
+class FileDownloader;
 class QMenu;
 class QAction;
 class ReaderData;
@@ -43,6 +46,8 @@ public:
     QMenu *deviceToolsMenu() const { return m_deviceToolsMenu; }
     QMenu *viewerToolsMenu() const { return m_viewerToolsMenu; }
     QString currentSerial() const { return m_currentSerial; }
+    /// How long an update request may take (tests shorten it).
+    void setUpdateTimeout(int ms) { m_updateTimeoutMs = ms; }
 
 public slots:
     // Device selector and reader events
@@ -116,7 +121,14 @@ public slots:
     void show_website();
     void show_donate();
 
+    // Update check
+    void updateCheckMain(updateMode mode);
+    void updateCheckMain() { updateCheckMain(manual); }
+    bool updateGetUserPermission();
+    void updateProcessManifest(updateMode mode);
+
 private:
+    void updateStartupDecision();
     void setupConnections();
     void applyHeaderContextMenu(const QPoint &pos);
     void applyTableContextMenu(const QPoint &pos);
@@ -161,4 +173,7 @@ private:
     QAction *m_actNotesInline = nullptr;
     QAction *m_actShowBookmarks = nullptr;
     QAction *m_actDebuglog = nullptr;
+
+    QPointer<FileDownloader> m_downloader;
+    int m_updateTimeoutMs = updatecheck::requestTimeoutMs;
 };

@@ -47,9 +47,9 @@ void MainWindow::setupConnections()
     connect(m_ui->actionWebsite, &QAction::triggered, this, &MainWindow::show_website);
     connect(m_ui->actionDonate, &QAction::triggered, this, &MainWindow::show_donate);
     connect(m_ui->actionChangelog, &QAction::triggered, this, &MainWindow::show_changelog);
-    // The settings dialog and the update check come later; their entries wait switched off.
-    m_ui->actionSettings->setEnabled(false);
-    m_ui->actionCheck_for_Update->setEnabled(false);
+    connect(m_ui->actionSettings, &QAction::triggered, this, &MainWindow::show_settings);
+    connect(m_ui->actionCheck_for_Update, &QAction::triggered, this,
+            qOverload<>(&MainWindow::updateCheckMain));
 
     connect(m_ui->export_toclipboard, &QPushButton::clicked, this, [this] {
         annotations_export(export_clipboard, export_format(m_ui->export_format->currentIndex()),

@@ -139,6 +139,7 @@ void tst_mainwindow::init()
     m_prompts = std::make_unique<FakePrompts>();
     m_globals = std::make_shared<globalsClass>(false, m_root->path().toStdString(),
                                                dir("data").string(), dir("share"), dir("config"));
+    writeGeneral({});
     m_globals->textSearchDelay = 10;
     m_globals->columnResizeDelay = 500;
     m_channel = std::make_shared<gui_msgchannel>();
@@ -188,7 +189,8 @@ void tst_mainwindow::newWindow()
 
 void tst_mainwindow::writeGeneral(const QByteArray &ini)
 {
-    fixture::ReaderTree(dir("")).addFile("marlox.conf", ini);
+    // Automatic update checks off: no window of these tests may ask the network.
+    fixture::ReaderTree(dir("")).addFile("marlox.conf", "[updates]\nupdateInterval=0\n" + ini);
 }
 
 void tst_mainwindow::selector_entryTexts_connectedLabelledAndPlain()
@@ -544,6 +546,7 @@ void tst_mainwindow::settings_roundTrip()
 
 void tst_mainwindow::settings_fileIsDirectory_warnsOnce()
 {
+    fs::remove(m_globals->settingsGeneral);
     fs::create_directories(m_globals->settingsGeneral);
     newWindow();
     QCOMPARE(m_prompts->messages.size(), 1);

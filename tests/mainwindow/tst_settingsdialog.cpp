@@ -1,0 +1,262 @@
+// The settings dialog on real settings files in a temporary folder: every key read and
+// written back, values it cannot show, files it cannot read or write, and the data
+// directory, which changes only on OK.
+
+#include "core/globalsclass.h"
+#include "core/settingsstore.h"
+#include "core/textconv.h"
+#include "mainwindow/settingsdialog.h"
+#include "mainwindow/settingslogic.h"
+#include "support/fakeprompts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every key the dialog edits, with a value other than its default.
+const QList<QPair<QString, QString>> everyKey{
+    {settingskeys::textSearchDelay, QStringLiteral("1200")},
+    {settingskeys::columnResizeDelay, QStringLiteral("900")},
+    {settingskeys::numberRowsUsingDeviceID, QStringLiteral("true")},
+    {settingskeys::enableDebuglog, QStringLiteral("true")},
+    {settingskeys::tabsLastopened, QStringLiteral("2")},
+    {settingskeys::disableLoadAnndata, QStringLiteral("true")},
+    {settingskeys::disableDevicemonitor, QStringLiteral("true")},
+    {settingskeys::mountRetries, QStringLiteral("7")},
+    {settingskeys::upAlwaysreplace, QStringLiteral("true")},
+    {settingskeys::upZipdisabled, QStringLiteral("true")},
+    {settingskeys::upCopytocardmode, QStringLiteral("2")},
+    {settingskeys::upDeletemode, QStringLiteral("3")},
+    {settingskeys::exporterCsvSeparator, QStringLiteral(",")},
+    {settingskeys::updateInterval, QStringLiteral("2")},
+};
+
+} // namespace
+
+class tst_settingsdialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_prompts = std::make_unique<FakePrompts>();
+        // No --settingsdir: the data directory is the user's to change.
+        m_globals = std::make_shared<globalsClass>(false, std::string(), std::string(),
+                                                   path("share"), path("config"));
+        fs::create_directories(m_globals->settingsGeneral.parent_path());
+    }
+    void cleanup()
+    {
+        m_prompts.reset();
+        m_root.reset();
+    }
+
+    void roundTrip_everyKeyKeptAndChanged()
+    {
+        {
+            const auto settings = openIniSettings(m_globals->settingsGeneral);
+            for (const auto &[key, value] : everyKey)
+                settings->setValue(key, value);
+        }
+        settingsDialog unchanged(m_globals);
+        unchanged.accept();
+        for (const auto &[key, value] : everyKey)
+            QCOMPARE(readSetting(key), value);
+
+        settingsDialog dialog(m_globals);
+        child<QSpinBox>(dialog, "textSearchDelaySpinbox")->setValue(0);
+        child<QSpinBox>(dialog, "mountRetriesSpinbox")->setValue(11); // refused: stays at 10
+        child<QComboBox>(dialog, "exporter_csv_separator")->setCurrentIndex(0);
+        child<QComboBox>(dialog, "up_deletemode")->setCurrentIndex(0);
+        child<QComboBox>(dialog, "updatesInterval")->setCurrentIndex(0);
+        child<QCheckBox>(dialog, "NumberRowsUsingDeviceID")->setChecked(false);
+        dialog.accept();
+        QCOMPARE(readSetting(settingskeys::textSearchDelay), QStringLiteral("0"));
+        QCOMPARE(readSetting(settingskeys::mountRetries), QStringLiteral("10"));
+        QCOMPARE(readSetting(settingskeys::exporterCsvSeparator), QStringLiteral(";"));
+        QCOMPARE(readSetting(settingskeys::upDeletemode), QStringLiteral("0"));
+        QCOMPARE(readSetting(settingskeys::updateInterval), QStringLiteral("0"));
+        QCOMPARE(readSetting(settingskeys::numberRowsUsingDeviceID), QStringLiteral("false"));
+        // The global state re-read what was saved.
+        QCOMPARE(m_globals->textSearchDelay, 0u);
+        QVERIFY(m_prompts->messages.isEmpty());
+    }
+
+    void unknownValues_keptOrDefaultNeverEmpty_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored"); // null: key missing
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("separator |") << settingskeys::exporterCsvSeparator << QStringLiteral("|")
+                                     << QStringLiteral("|");
+        QTest::newRow("empty separator") << settingskeys::exporterCsvSeparator << QStringLiteral("")
+                                         << QStringLiteral(";");
+        QTest::newRow("delete mode 9") << settingskeys::upDeletemode << QStringLiteral("9")
+                                       << QStringLiteral("0");
+        QTest::newRow("copy mode -1") << settingskeys::upCopytocardmode << QStringLiteral("-1")
+                                      << QStringLiteral("0");
+        QTest::newRow("update interval -1") << settingskeys::updateInterval << QStringLiteral("-1")
+                                            << QStringLiteral("-1");
+        QTest::newRow("update interval missing") << settingskeys::updateInterval << QString()
+                                                 << QStringLiteral("-1");
+    }
+    void unknownValues_keptOrDefaultNeverEmpty()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, saved);
+        if (!stored.isNull())
+            openIniSettings(m_globals->settingsGeneral)->setValue(key, stored);
+        settingsDialog dialog(m_globals);
+        if (key == settingskeys::updateInterval)
+            QCOMPARE(child<QComboBox>(dialog, "updatesInterval")->currentIndex(), -1);
+        dialog.accept();
+        QCOMPARE(readSetting(key), saved);
+    }
+
+    void datadirFixedByCommandLine_buttonsOffAndKeyUntouched()
+    {
+        m_globals = std::make_shared<globalsClass>(false, path("cli").string(),
+                                                   path("cli/data").string(), path("share"),
+                                                   path("config"));
+        settingsDialog dialog(m_globals);
+        QVERIFY(!child<QPushButton>(dialog, "gn_datadir_browse")->isEnabled());
+        QVERIFY(!child<QPushButton>(dialog, "gn_datadir_default")->isEnabled());
+        QCOMPARE(child<QLineEdit>(dialog, "gn_datadir")->text(),
+                 QStringLiteral("Path set using CLI: ") + toQString(path("cli/data")));
+        dialog.accept();
+        QVERIFY(!openIniSettings(m_globals->settingsGeneral)->contains(settingskeys::pathsDatadir));
+    }
+
+    void stagedDatadir_cancelKeepsOldOkAppliesAndAsksRestart()
+    {
+        const fs::path old = m_globals->datadir;
+        fs::create_directories(old / "SN-A" / "localdbmirror");
+        const fs::path chosen = path("elsewhere");
+        fs::create_directories(chosen);
+        {
+            settingsDialog dialog(m_globals);
+            m_prompts->setNextFileName(toQString(chosen));
+            child<QPushButton>(dialog, "gn_datadir_browse")->click();
+            QCOMPARE(child<QLineEdit>(dialog, "gn_datadir")->text(), toQString(chosen));
+            dialog.reject();
+        }
+        QCOMPARE(m_globals->datadir, old);
+        QVERIFY(!openIniSettings(m_globals->settingsGeneral)->contains(settingskeys::pathsDatadir));
+        QVERIFY(m_prompts->messages.isEmpty());
+
+        settingsDialog dialog(m_globals);
+        // A folder that cannot be the data directory is refused with the reason.
+        QVERIFY(QFile(toQString(path("afile"))).open(QIODevice::WriteOnly));
+        m_prompts->setNextFileName(toQString(path("afile")));
+        child<QPushButton>(dialog, "gn_datadir_browse")->click();
+        QCOMPARE(m_prompts->messages.takeFirst().title, QStringLiteral("Data directory not changed"));
+        m_prompts->setNextFileName(toQString(chosen));
+        child<QPushButton>(dialog, "gn_datadir_browse")->click();
+        QCOMPARE(m_globals->datadir, old); // still only staged
+        dialog.accept();
+        QCOMPARE(m_globals->datadir, chosen);
+        QCOMPARE(m_globals->settingsDevices, chosen / "devices.conf");
+        QCOMPARE(readSetting(settingskeys::pathsDatadir), toQString(chosen));
+        QCOMPARE(m_prompts->messages.size(), 1);
+        QCOMPARE(m_prompts->messages.first().title, QStringLiteral("Restart"));
+        QVERIFY(fs::is_directory(old / "SN-A" / "localdbmirror"));
+    }
+
+    void datadirProblem_refusesUnsuitableFolders_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("existing folder") << QStringLiteral("ok") << true;
+        QTest::newRow("creatable folder") << QStringLiteral("new/deeper") << true;
+        QTest::newRow("on a reader") << QStringLiteral("mnt/reader/backup") << false;
+        QTest::newRow("beside the reader") << QStringLiteral("mnt/reader2") << true;
+        QTest::newRow("data temporary folder") << QStringLiteral("data/tmp/x") << false;
+        QTest::newRow("below a file") << QStringLiteral("afile/sub") << false;
+        QTest::newRow("a file") << QStringLiteral("afile") << false;
+    }
+    void datadirProblem_refusesUnsuitableFolders()
+    {
+        QFETCH(QString, relative);
+        QFETCH(bool, accepted);
+        m_globals->setDatadir(path("data"));
+        fs::create_directories(path("ok"));
+        fs::create_directories(path("mnt/reader"));
+        QVERIFY(QFile(toQString(path("afile"))).open(QIODevice::WriteOnly));
+        const QString problem = settingsform::datadirProblem(path(relative.toStdString()),
+                                                             *m_globals, {path("mnt/reader")});
+        QVERIFY2(problem.isEmpty() == accepted, qPrintable(problem));
+    }
+
+    void unwritableFile_saysSoAndKeepsDatadir()
+    {
+        // A parent that is a regular file stops the write for every user, root included.
+        QVERIFY(QFile(toQString(path("afile"))).open(QIODevice::WriteOnly));
+        m_globals->settingsGeneral = path("afile") / "marlox.conf";
+        const fs::path old = m_globals->datadir;
+        fs::create_directories(path("elsewhere"));
+        settingsDialog dialog(m_globals);
+        m_prompts->setNextFileName(toQString(path("elsewhere")));
+        child<QPushButton>(dialog, "gn_datadir_browse")->click();
+        dialog.accept();
+        QCOMPARE(m_prompts->messages.size(), 1);
+        QVERIFY(m_prompts->messages.first().title.startsWith(
+            QStringLiteral("Settings NOT saveable. Error code: ")));
+        QCOMPARE(m_globals->datadir, old);
+    }
+
+    void unloadableFile_warnsOnceButtonsOffWritesNothing()
+    {
+        fs::create_directories(m_globals->settingsGeneral); // a folder where the file belongs
+        settingsDialog dialog(m_globals);
+        QCOMPARE(m_prompts->messages.size(), 1);
+        QCOMPARE(m_prompts->messages.first().title,
+                 QStringLiteral("Unloadable or unsaveable settings file:"));
+        QVERIFY(!child<QPushButton>(dialog, "gn_datadir_browse")->isEnabled());
+        QVERIFY(!child<QPushButton>(dialog, "gn_datadir_default")->isEnabled());
+        dialog.accept();
+        QCOMPARE(m_prompts->messages.size(), 1);
+        QVERIFY(fs::is_directory(m_globals->settingsGeneral));
+        QVERIFY(fs::is_empty(m_globals->settingsGeneral));
+    }
+
+private:
+    template <typename T>
+    static T *child(QWidget &dialog, const char *name)
+    {
+        T *widget = dialog.findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    fs::path path(const std::string &relative) const
+    {
+        return fs::path(m_root->path().toStdString()) / relative;
+    }
+    QString readSetting(const QString &key) const
+    {
+        return openIniSettings(m_globals->settingsGeneral)->value(key).toString();
+    }
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<FakePrompts> m_prompts;
+    std::shared_ptr<globalsClass> m_globals;
+};
+
+QTEST_MAIN(tst_settingsdialog)
+#include "tst_settingsdialog.moc"
