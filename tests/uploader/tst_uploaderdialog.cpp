@@ -1,0 +1,108 @@
+// The send-files dialog end to end on reader volumes that are folders: rows from the
+// settings, the copy run on its worker thread with the prompts answered by the test, and
+// the refusal to write to a reader that is gone.
+
+#include "uploader/uploaderdialog.h"
+
+#include "core/globalsclass.h"
+#include "core/settingsstore.h"
+#include "readers/reader.h"
+#include "support/fakeprompts.h"
+#include "support/readervolumes.h"
+#include "support/testenv.h"
+#include "uploader/uploadermodel.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using testenv::readFile;
+using testenv::writeFile;
+
+class tst_uploaderdialog : public QObject
+{
+    Q_OBJECT
+
+private:
+    QStringList sources(ReaderVolumes &volumes, const QStringList &names)
+    {
+        QStringList paths;
+        for (const QString &name : names) {
+            const fs::path path = volumes.sources() / name.toStdString();
+            writeFile(path, name.toUtf8());
+            paths << QString::fromStdString(path.string());
+        }
+        return paths;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void accept_copiesAndReports()
+    {
+        ReaderVolumes volumes(true);
+        {
+            const auto settings = openIniSettings(volumes.globals->settingsGeneral);
+            settings->setValue(settingskeys::upCopytocardmode, 1);
+        }
+        FakePrompts prompts;
+        prompts.setNextAnswer(Prompts::Ok); // create system/fonts
+        uploaderDialog dialog(sources(volumes, {QStringLiteral("a.acsm"), QStringLiteral("f.ttf")}),
+                              volumes.reader, volumes.globals);
+        QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("cardAll"))->isEnabled());
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(readFile(volumes.cardPath() / "a.acsm"), QByteArray("a.acsm"));
+        QCOMPARE(readFile(volumes.mainPath() / "system/fonts/f.ttf"), QByteArray("f.ttf"));
+        QCOMPARE(prompts.messages.size(), 2);
+        QCOMPARE(prompts.messages[0].title, QStringLiteral("Creating directories"));
+        QCOMPARE(prompts.messages[1].title, QStringLiteral("Completed copy and delete operations"));
+        QVERIFY(prompts.messages[1].text.contains(QStringLiteral("Copied : f.ttf")));
+        QVERIFY(!prompts.messages[1].text.contains(QStringLiteral("Errors occurred")));
+    }
+
+    void removedVolume_closesAndCreatesNothing()
+    {
+        ReaderVolumes volumes;
+        FakePrompts prompts;
+        uploaderDialog dialog(sources(volumes, {QStringLiteral("f.ttf")}), volumes.reader,
+                              volumes.globals);
+        volumes.unmountMain(); // the empty mount point stays behind
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(prompts.messages.size(), 1);
+        QCOMPARE(prompts.messages[0].text, QStringLiteral("Device is disconnected. Closing."));
+        QVERIFY(fs::is_empty(volumes.mainPath()));
+    }
+
+    void withoutCard_cardButtonsDisabled_copyNoneUnticksAll()
+    {
+        ReaderVolumes volumes;
+        FakePrompts prompts;
+        uploaderDialog dialog(sources(volumes, {QStringLiteral("a.acsm"), QStringLiteral("b.epub")}),
+                              volumes.reader, volumes.globals);
+        QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("cardAll"))->isEnabled());
+        dialog.findChild<QPushButton *>(QStringLiteral("copyNone"))->click();
+        for (const UploadItem &item : dialog.items())
+            QVERIFY(!item.copy);
+        dialog.accept();
+        QVERIFY(fs::is_empty(volumes.mainPath()));
+    }
+
+    void chooseFiles_remembersFolder()
+    {
+        ReaderVolumes volumes;
+        FakePrompts prompts;
+        const QString file = sources(volumes, {QStringLiteral("a.acsm")}).first();
+        prompts.setNextFileName(file);
+        QCOMPARE(uploaderDialog::chooseFiles(nullptr, *volumes.globals), QStringList{file});
+        prompts.setNextFileName(QString());
+        QVERIFY(uploaderDialog::chooseFiles(nullptr, *volumes.globals).isEmpty());
+        QCOMPARE(prompts.choosers[1].dir, QString::fromStdString(volumes.sources().string()));
+    }
+};
+
+QTEST_MAIN(tst_uploaderdialog)
+#include "tst_uploaderdialog.moc"
