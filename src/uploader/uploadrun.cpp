@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -128,9 +129,10 @@ SafeWriteResult extractEntry(const UploadItem &item, const SafeWriteOptions &bas
     return result;
 }
 
-/// Copies one item whose turn it is; returns the reason when it was not copied.
-std::string copyItem(UploadItem &item, const UploadTarget &target, const std::atomic<bool> &cancel,
-                     bool &cancelled)
+/// Writes one item whose turn it is to a temporary file beside its destination; returns the
+/// reason when it was not written.
+std::string writeItem(UploadItem &item, const UploadTarget &target, const std::atomic<bool> &cancel,
+                      bool &cancelled, SafeWriteResult &written)
 {
     const fs::path folder = item.destinationRoot / item.destinationFolder;
     std::string error;
@@ -152,15 +154,135 @@ std::string copyItem(UploadItem &item, const UploadTarget &target, const std::at
 
     SafeWriteOptions options;
     options.cancel = &cancel;
-    const SafeWriteResult written = item.isZipEntry()
-                                        ? extractEntry(item, options)
-                                        : safeCopyFile(item.source, item.destinationFile, options);
+    options.deferCommit = true;
+    written = item.isZipEntry() ? extractEntry(item, options)
+                                : safeCopyFile(item.source, item.destinationFile, options);
     cancelled = written.cancelled;
     if (!written.ok) {
         qDebug() << "Copy failed" << " : " << QString::fromStdString(written.error);
         return written.error.empty() ? std::string("copy failed") : written.error;
     }
     return {};
+}
+
+// Small files are flushed to the device together: one syncfs() for many files costs what
+// one fsync() costs, and a reader's flash is slow to flush.
+constexpr uint64_t batchBytes = 64 << 20;
+constexpr size_t batchFiles = 256;
+
+/// One copy run: writes items into temporary files, then flushes a batch of them to the
+/// device at once and only then renames them into place and deletes their sources.
+class UploadRun
+{
+public:
+    UploadRun(std::vector<UploadItem> &items, const UploadTarget &target,
+              const std::atomic<bool> &cancel, const std::function<void(int)> &progress)
+        : m_items(items)
+        , m_target(target)
+        , m_cancel(cancel)
+        , m_progress(progress)
+    {
+    }
+
+    UploadRunResult run();
+
+private:
+    struct Pending
+    {
+        size_t index;
+        fs::path temporary;
+    };
+
+    std::string copyOne(UploadItem &item, bool &cancelled, SafeWriteResult &written);
+    void flush();
+    void fail(UploadItem &item, const std::string &reason);
+
+    std::vector<UploadItem> &m_items;
+    const UploadTarget &m_target;
+    const std::atomic<bool> &m_cancel;
+    const std::function<void(int)> &m_progress;
+    UploadRunResult m_result;
+    std::set<std::string> m_destinations;
+    std::vector<size_t> m_attempted;
+    std::vector<Pending> m_pending;
+    uint64_t m_pendingBytes = 0;
+};
+
+void UploadRun::fail(UploadItem &item, const std::string &reason)
+{
+    item.setCopied(false, reason);
+    ++m_result.errors;
+    if (reason == disconnectedReason)
+        m_result.disconnected = true;
+}
+
+std::string UploadRun::copyOne(UploadItem &item, bool &cancelled, SafeWriteResult &written)
+{
+    if (item.destinationFile.empty())
+        return "no destination";
+    if (!m_target.volumeMounted(item.destinationRoot))
+        return disconnectedReason;
+    if (!m_destinations.insert(destinationKey(item.destinationFile)).second)
+        return "another file of this run has the same destination";
+    return writeItem(item, m_target, m_cancel, cancelled, written);
+}
+
+void UploadRun::flush()
+{
+    if (m_pending.empty())
+        return;
+    // Data first: nothing is renamed into place before its bytes are on the device.
+    std::map<fs::path, std::string> rootError;
+    for (const Pending &pending : m_pending) {
+        const fs::path &root = m_items[pending.index].destinationRoot;
+        if (rootError.count(root))
+            continue;
+        if (!m_target.volumeMounted(root))
+            rootError[root] = disconnectedReason;
+        else
+            rootError[root] = syncFileSystem(root) ? "" : "Cannot flush to the device";
+    }
+    std::map<fs::path, bool> folders;
+    for (const Pending &pending : m_pending) {
+        UploadItem &item = m_items[pending.index];
+        std::string reason = rootError[item.destinationRoot];
+        if (reason.empty()) {
+            const SafeWriteResult committed = commitSafeWrite(pending.temporary, item.destinationFile);
+            reason = committed.error;
+        } else {
+            discardSafeWrite(pending.temporary);
+        }
+        if (!reason.empty()) {
+            fail(item, reason);
+            continue;
+        }
+        item.setCopied(true);
+        qDebug() << "Copied file? " << "true";
+        folders[item.destinationFile.parent_path()] = true;
+    }
+    for (auto &[folder, synced] : folders)
+        synced = syncFolder(folder);
+    for (const Pending &pending : m_pending) {
+        UploadItem &item = m_items[pending.index];
+        if (!item.copied)
+            continue;
+        // A source (or its archive) goes only once its copy's name is on the device too.
+        if (!folders[item.destinationFile.parent_path()]) {
+            fail(item, "Cannot flush the folder " + item.destinationFile.parent_path().string());
+            continue;
+        }
+        if (!item.deleteSource || item.isZipEntry())
+            continue;
+        std::error_code ec;
+        if (fs::remove(item.source, ec)) {
+            item.setSourceDeleted();
+            qDebug() << "File deleted: " << toQString(item.source);
+        } else if (ec) {
+            qWarning() << "Failed to delete file: " << QString::fromStdString(ec.message());
+        }
+    }
+    m_pending.clear();
+    m_pendingBytes = 0;
 }
 
 } // namespace
@@ -241,74 +363,61 @@ UploadItemsBuild buildUploadItems(const std::vector<fs::path> &files, const fs::
     return build;
 }
 
-UploadRunResult runUpload(std::vector<UploadItem> &items, const UploadTarget &target,
-                          const std::atomic<bool> &cancel, const std::function<void(int)> &progress)
+UploadRunResult UploadRun::run()
 {
-    UploadRunResult run;
-    std::set<std::string> destinations;
     int done = 0;
-    auto report = [&run](const UploadItem &item) {
-        run.report.push_back(item.result + " : " + item.fileName);
-    };
-
-    for (UploadItem &item : items) {
-        if (cancel.load()) {
+    for (size_t index = 0; index < m_items.size(); ++index) {
+        UploadItem &item = m_items[index];
+        if (m_cancel.load()) {
             qWarning() << "Cancelled uploading, stop iterating over fileobjects...";
-            run.cancelled = true;
+            m_result.cancelled = true;
             break;
         }
         if (!item.copy)
             continue;
-        if (run.disconnected) {
-            item.setCopied(false, disconnectedReason);
-            report(item);
-            ++run.errors;
+        m_attempted.push_back(index);
+        if (m_result.disconnected) {
+            fail(item, disconnectedReason);
             continue;
         }
         qDebug() << "Preparing to copy: " << toQString(item.isZipEntry() ? item.archive : item.source)
                  << " >> " << toQString(item.destinationFile) << "zipindex:" << item.zipIndex;
         std::string reason;
         bool cancelled = false;
+        SafeWriteResult written;
         try {
-            if (item.destinationFile.empty())
-                reason = "no destination";
-            else if (!target.volumeMounted(item.destinationRoot))
-                reason = disconnectedReason;
-            else if (!destinations.insert(destinationKey(item.destinationFile)).second)
-                reason = "another file of this run has the same destination";
-            else
-                reason = copyItem(item, target, cancel, cancelled);
+            reason = copyOne(item, cancelled, written);
         } catch (const std::exception &e) {
             reason = e.what();
         }
         if (reason.empty()) {
-            item.setCopied(true);
-            qDebug() << "Copied file? " << "true";
-            if (item.deleteSource && !item.isZipEntry()) {
-                // The copy is flushed to the device (file and folder) before we get here.
-                std::error_code ec;
-                if (fs::remove(item.source, ec)) {
-                    item.setSourceDeleted();
-                    qDebug() << "File deleted: " << toQString(item.source);
-                } else if (ec) {
-                    qWarning() << "Failed to delete file: " << QString::fromStdString(ec.message());
-                }
-            }
+            m_pending.push_back({index, written.temporary});
+            m_pendingBytes += written.bytes;
+        } else if (cancelled) {
+            item.setCopied(false, "Cancelled");
         } else {
-            item.setCopied(false, cancelled ? "Cancelled" : reason);
-            if (!cancelled)
-                ++run.errors;
-            if (reason == disconnectedReason)
-                run.disconnected = true;
+            fail(item, reason);
         }
-        report(item);
-        if (progress)
-            progress(++done);
+        if (m_progress)
+            m_progress(++done);
         if (cancelled) {
-            run.cancelled = true;
+            m_result.cancelled = true;
             break;
         }
+        if (m_pendingBytes >= batchBytes || m_pending.size() >= batchFiles)
+            flush();
     }
+    // What was written completely before a Stop is still put in place.
+    flush();
+    for (size_t index : m_attempted)
+        m_result.report.push_back(m_items[index].result + " : " + m_items[index].fileName);
+    return m_result;
+}
+
+UploadRunResult runUpload(std::vector<UploadItem> &items, const UploadTarget &target,
+                          const std::atomic<bool> &cancel, const std::function<void(int)> &progress)
+{
+    UploadRunResult run = UploadRun(items, target, cancel, progress).run();
 
     // An archive goes only when every file in it is on the reader; each extraction above
     // reopened it, so none is needed any more.
