@@ -7,56 +7,29 @@
 namespace fs = std::filesystem;
 
 ReaderVolumes::ReaderVolumes(bool withCard)
+    : base(dir.path().toStdString())
+    , pc(base / "pc")
 {
-    const fs::path root = base();
-    globals = std::make_shared<globalsClass>(false, (root / "config").string(),
-                                             (root / "data").string(), root / "share",
-                                             root / "config");
+    globals = std::make_shared<globalsClass>(false, (base / "config").string(),
+                                             (base / "data").string(), base / "share",
+                                             base / "config");
     mounts = std::make_shared<FakeMounts>();
     registry = std::make_shared<ReaderData>(std::make_shared<gui_msgchannel>(), globals, false,
                                             makeFakePlatform(std::make_shared<FakeBlockDevices>(),
                                                              mounts));
-    DetectionRecord record;
-    record.serial = "PB-UPLOAD";
-    reader = std::make_shared<Reader>(record);
+    reader = std::make_shared<Reader>(DetectionRecord{});
     reader->owner = registry.get();
-    reader->name = "PB632";
     reader->maindevice = "/dev/sdx";
-    reader->mainpath = root / "main";
-    fs::create_directories(reader->mainpath);
-    mounts->mount(reader->maindevice, reader->mainpath, reader->name);
+    reader->mainpath = base / "main";
+    mounts->mount(reader->maindevice, reader->mainpath, "PB632");
     if (withCard) {
         reader->carddevice = "/dev/sdy";
-        reader->cardpath = root / "card";
+        reader->cardpath = base / "card";
         fs::create_directories(reader->cardpath);
         mounts->mount(reader->carddevice, reader->cardpath, "SDCARD");
     }
-    fs::create_directories(sources());
+    fs::create_directories(reader->mainpath);
+    fs::create_directories(pc);
 }
 
 ReaderVolumes::~ReaderVolumes() = default;
-
-fs::path ReaderVolumes::base() const
-{
-    return fs::path(dir.path().toStdString());
-}
-
-fs::path ReaderVolumes::mainPath() const
-{
-    return reader->mainpath;
-}
-
-fs::path ReaderVolumes::cardPath() const
-{
-    return reader->cardpath;
-}
-
-fs::path ReaderVolumes::sources() const
-{
-    return base() / "pc";
-}
-
-void ReaderVolumes::unmountMain()
-{
-    mounts->unmount(reader->maindevice);
-}

@@ -11,22 +11,16 @@ class ReaderData;
 class Reader;
 class globalsClass;
 
-/// A reader whose main memory (and card) are folders in a temporary directory, mounted
-/// behind the fake volume list of a real registry, with settings files of its own.
-class ReaderVolumes
+/// A reader whose main memory (/dev/sdx at base/main) and card (/dev/sdy at base/card) are
+/// folders mounted behind the fake volume list of a real registry; settings in base/config,
+/// files to send in base/pc.
+struct ReaderVolumes
 {
-public:
     explicit ReaderVolumes(bool withCard = false);
     ~ReaderVolumes();
 
-    std::filesystem::path base() const;       // the temporary directory
-    std::filesystem::path mainPath() const;   // base()/"main"
-    std::filesystem::path cardPath() const;   // base()/"card", empty without a card
-    std::filesystem::path sources() const;    // base()/"pc", where a test puts files to send
-    /// Unmounts the main memory (the folder stays, as an empty mount point does).
-    void unmountMain();
-
     QTemporaryDir dir;
+    std::filesystem::path base, pc;
     std::shared_ptr<globalsClass> globals;
     std::shared_ptr<FakeMounts> mounts;
     std::shared_ptr<ReaderData> registry;

@@ -30,7 +30,7 @@ private:
     {
         QStringList paths;
         for (const QString &name : names) {
-            const fs::path path = volumes.sources() / name.toStdString();
+            const fs::path path = volumes.pc / name.toStdString();
             writeFile(path, name.toUtf8());
             paths << QString::fromStdString(path.string());
         }
@@ -54,8 +54,8 @@ private slots:
         QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("cardAll"))->isEnabled());
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(readFile(volumes.cardPath() / "a.acsm"), QByteArray("a.acsm"));
-        QCOMPARE(readFile(volumes.mainPath() / "system/fonts/f.ttf"), QByteArray("f.ttf"));
+        QCOMPARE(readFile(volumes.reader->cardpath / "a.acsm"), QByteArray("a.acsm"));
+        QCOMPARE(readFile(volumes.reader->mainpath / "system/fonts/f.ttf"), QByteArray("f.ttf"));
         QCOMPARE(prompts.messages.size(), 2);
         QCOMPARE(prompts.messages[0].title, QStringLiteral("Creating directories"));
         QCOMPARE(prompts.messages[1].title, QStringLiteral("Completed copy and delete operations"));
@@ -69,38 +69,12 @@ private slots:
         FakePrompts prompts;
         uploaderDialog dialog(sources(volumes, {QStringLiteral("f.ttf")}), volumes.reader,
                               volumes.globals);
-        volumes.unmountMain(); // the empty mount point stays behind
+        volumes.mounts->unmount(volumes.reader->maindevice); // the mount point stays
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(prompts.messages.size(), 1);
         QCOMPARE(prompts.messages[0].text, QStringLiteral("Device is disconnected. Closing."));
-        QVERIFY(fs::is_empty(volumes.mainPath()));
-    }
-
-    void withoutCard_cardButtonsDisabled_copyNoneUnticksAll()
-    {
-        ReaderVolumes volumes;
-        FakePrompts prompts;
-        uploaderDialog dialog(sources(volumes, {QStringLiteral("a.acsm"), QStringLiteral("b.epub")}),
-                              volumes.reader, volumes.globals);
-        QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("cardAll"))->isEnabled());
-        dialog.findChild<QPushButton *>(QStringLiteral("copyNone"))->click();
-        for (const UploadItem &item : dialog.items())
-            QVERIFY(!item.copy);
-        dialog.accept();
-        QVERIFY(fs::is_empty(volumes.mainPath()));
-    }
-
-    void chooseFiles_remembersFolder()
-    {
-        ReaderVolumes volumes;
-        FakePrompts prompts;
-        const QString file = sources(volumes, {QStringLiteral("a.acsm")}).first();
-        prompts.setNextFileName(file);
-        QCOMPARE(uploaderDialog::chooseFiles(nullptr, *volumes.globals), QStringList{file});
-        prompts.setNextFileName(QString());
-        QVERIFY(uploaderDialog::chooseFiles(nullptr, *volumes.globals).isEmpty());
-        QCOMPARE(prompts.choosers[1].dir, QString::fromStdString(volumes.sources().string()));
+        QVERIFY(fs::is_empty(volumes.reader->mainpath));
     }
 };
 

@@ -75,16 +75,6 @@ private slots:
         QVERIFY(model.flags(cell).testFlag(Qt::ItemIsUserCheckable));
     }
 
-    void card_movesDestination()
-    {
-        uploaderModel model(m_items, mainPath(), "/card");
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QVERIFY(model.setData(model.index(2, uploaderModel::colCard), Qt::Checked, Qt::CheckStateRole));
-        QCOMPARE(m_items[2].destinationFile, fs::path("/card/system/dictionaries/a.dic"));
-        QVERIFY(model.setData(model.index(2, uploaderModel::colCard), Qt::Unchecked, Qt::CheckStateRole));
-        QCOMPARE(m_items[2].destinationFile, mainPath() / "system/dictionaries/a.dic");
-    }
-
     void deleteOnZipEntry_ticksWholeArchiveOnly()
     {
         uploaderModel model(m_items, mainPath(), {});
