@@ -90,19 +90,6 @@ private slots:
         QCOMPARE(readText(m_target), std::string(3 << 20, 'C'));
     }
 
-    void deferredWrite_replacesOnlyOnCommit()
-    {
-        SafeWriteOptions options;
-        options.deferCommit = true;
-        const SafeWriteResult written = safeWriteFile(m_target, pieces(2, 0), options);
-        QVERIFY2(written.ok, written.error.c_str());
-        QCOMPARE(readText(m_target), std::string("old font A"));
-        QVERIFY(syncFileSystem(m_folder));
-        QVERIFY(commitSafeWrite(written.temporary, m_target).ok);
-        QCOMPARE(readText(m_target), std::string(2048, 'B'));
-        QVERIFY(!fs::exists(written.temporary));
-    }
-
     void failure_keepsOldFileAndLeavesNothing_data()
     {
         QTest::addColumn<int>("failure");
