@@ -25,18 +25,6 @@ class tst_uploaderdialog : public QObject
 {
     Q_OBJECT
 
-private:
-    QStringList sources(ReaderVolumes &volumes, const QStringList &names)
-    {
-        QStringList paths;
-        for (const QString &name : names) {
-            const fs::path path = volumes.pc / name.toStdString();
-            writeFile(path, name.toUtf8());
-            paths << QString::fromStdString(path.string());
-        }
-        return paths;
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
@@ -49,13 +37,16 @@ private slots:
         }
         FakePrompts prompts;
         prompts.setNextAnswer(Prompts::Ok); // create system/fonts
-        uploaderDialog dialog(sources(volumes, {QStringLiteral("a.acsm"), QStringLiteral("f.ttf")}),
+        writeFile(volumes.pc / "a.acsm", "a");
+        writeFile(volumes.pc / "f.ttf", "f");
+        uploaderDialog dialog({QStringLiteral("%1/a.acsm").arg(volumes.dir.path() + QStringLiteral("/pc")),
+                               QStringLiteral("%1/f.ttf").arg(volumes.dir.path() + QStringLiteral("/pc"))},
                               volumes.reader, volumes.globals);
         QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("cardAll"))->isEnabled());
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(readFile(volumes.reader->cardpath / "a.acsm"), QByteArray("a.acsm"));
-        QCOMPARE(readFile(volumes.reader->mainpath / "system/fonts/f.ttf"), QByteArray("f.ttf"));
+        QCOMPARE(readFile(volumes.reader->cardpath / "a.acsm"), QByteArray("a"));
+        QCOMPARE(readFile(volumes.reader->mainpath / "system/fonts/f.ttf"), QByteArray("f"));
         QCOMPARE(prompts.messages.size(), 2);
         QCOMPARE(prompts.messages[0].title, QStringLiteral("Creating directories"));
         QCOMPARE(prompts.messages[1].title, QStringLiteral("Completed copy and delete operations"));
@@ -67,7 +58,8 @@ private slots:
     {
         ReaderVolumes volumes;
         FakePrompts prompts;
-        uploaderDialog dialog(sources(volumes, {QStringLiteral("f.ttf")}), volumes.reader,
+        writeFile(volumes.pc / "f.ttf", "f");
+        uploaderDialog dialog({volumes.dir.path() + QStringLiteral("/pc/f.ttf")}, volumes.reader,
                               volumes.globals);
         volumes.mounts->unmount(volumes.reader->maindevice); // the mount point stays
         dialog.accept();

@@ -107,8 +107,6 @@ private slots:
         QTest::newRow("acsm card mode 1") << "a.acsm" << 1 << "card/a.acsm";
         QTest::newRow("font stays in main, mode 2") << "f.TTC" << 2 << "main/system/fonts/f.TTC";
         QTest::newRow("dict card mode 2") << "d.dic" << 2 << "card/system/dictionaries/d.dic";
-        QTest::newRow("dict main mode 1") << "d.dic" << 1 << "main/system/dictionaries/d.dic";
-        QTest::newRow("app") << "x.app" << 2 << "main/applications/x.app";
         QTest::newRow("firmware") << "SWUPDATE.BIN" << 2 << "main/SWUPDATE.BIN";
         QTest::newRow("book refused") << "b.epub" << 0 << "";
         QTest::newRow("upper-case ZIP is unknown") << "z.ZIP" << 0 << "";
