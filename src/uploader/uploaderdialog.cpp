@@ -222,7 +222,14 @@ void uploaderDialog::accept()
     std::vector<UploadItem> work = m_items;
     UploadRunResult run;
     QEventLoop loop;
-    QThread *thread = QThread::create([&] { run = runUpload(work, target, m_stop, report); });
+    QThread *thread = QThread::create([&] {
+        try {
+            run = runUpload(work, target, m_stop, report);
+        } catch (const std::exception &e) { // out of memory: nothing else throws in there
+            run.report.push_back(std::string("Copy run failed: ") + e.what());
+            ++run.errors;
+        }
+    });
     connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();
     loop.exec();
