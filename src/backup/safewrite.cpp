@@ -60,8 +60,16 @@ bool syncFolder(const fs::path &folder)
     return dir.fd >= 0 && ::fsync(dir.fd) == 0;
 }
 
-SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &read,
-                              const SafeWriteOptions &options)
+namespace {
+
+/// Moves the next chunk into `fd`: the bytes moved, 0 at the end, readError or writeError
+/// (with errno set) on failure.
+using ChunkPump = std::function<int64_t(int fd)>;
+constexpr int64_t readError = -1;
+constexpr int64_t writeError = -2;
+
+SafeWriteResult writeThroughTemporary(const fs::path &destination, const ChunkPump &pump,
+                                      const SafeWriteOptions &options)
 {
     SafeWriteResult result;
     const fs::path folder = destination.parent_path().empty() ? fs::path(".")
@@ -101,19 +109,18 @@ SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &re
     };
     ::fchmod(out.fd, 0644);
 
-    std::vector<char> buffer(chunkSize);
     for (;;) {
         if (options.cancel && options.cancel->load()) {
             result.cancelled = true;
             return fail("Cancelled");
         }
-        const int64_t count = read(buffer.data(), buffer.size());
-        if (count < 0)
+        const int64_t count = pump(out.fd);
+        if (count == readError)
             return fail("Read error while writing " + destination.string());
+        if (count < 0)
+            return fail(describe("Write error on", destination, errno));
         if (count == 0)
             break;
-        if (!writeAll(out.fd, buffer.data(), static_cast<uint64_t>(count)))
-            return fail(describe("Write error on", destination, errno));
         result.bytes += static_cast<uint64_t>(count);
         if (options.progress)
             options.progress(static_cast<uint64_t>(count));
@@ -123,7 +130,7 @@ SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &re
         const struct timespec times[2] = {{0, UTIME_OMIT}, {options.modificationTime, 0}};
         ::futimens(out.fd, times);
     }
-    if (::fsync(out.fd) != 0)
+    if (!options.deferCommit && ::fsync(out.fd) != 0)
         return fail(describe("Cannot flush", destination, errno));
     struct stat written {};
     if (::fstat(out.fd, &written) != 0)
@@ -137,6 +144,11 @@ SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &re
     }
     if (out.release() != 0)
         return fail(describe("Cannot close", destination, errno));
+    if (options.deferCommit) {
+        result.temporary = temporary;
+        result.ok = true;
+        return result;
+    }
 
     if (options.keepExisting) {
         // link() fails when the name exists, so no file of the same name appearing meanwhile
@@ -153,6 +165,51 @@ SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &re
     }
     result.ok = true;
     return result;
+}
+
+} // namespace
+
+SafeWriteResult safeWriteFile(const fs::path &destination, const ChunkReader &read,
+                              const SafeWriteOptions &options)
+{
+    std::vector<char> buffer(chunkSize);
+    return writeThroughTemporary(
+        destination,
+        [&](int fd) -> int64_t {
+            const int64_t count = read(buffer.data(), buffer.size());
+            if (count <= 0)
+                return count < 0 ? readError : 0;
+            return writeAll(fd, buffer.data(), static_cast<uint64_t>(count)) ? count : writeError;
+        },
+        options);
+}
+
+bool syncFileSystem(const fs::path &path)
+{
+    Descriptor any{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    return any.fd >= 0 && ::syncfs(any.fd) == 0;
+}
+
+SafeWriteResult commitSafeWrite(const fs::path &temporary, const fs::path &destination)
+{
+    SafeWriteResult result;
+    std::error_code ec;
+    const fs::file_status existing = fs::symlink_status(destination, ec);
+    if (fs::is_symlink(existing) || (fs::exists(existing) && !fs::is_regular_file(existing))) {
+        result.error = "Not a regular file: " + destination.string();
+    } else if (::rename(temporary.c_str(), destination.c_str()) != 0) {
+        result.error = describe("Cannot replace", destination, errno);
+    } else {
+        result.ok = true;
+        return result;
+    }
+    ::unlink(temporary.c_str());
+    return result;
+}
+
+void discardSafeWrite(const fs::path &temporary)
+{
+    ::unlink(temporary.c_str());
 }
 
 SafeWriteResult safeCopyFile(const fs::path &source, const fs::path &destination,
@@ -172,13 +229,33 @@ SafeWriteResult safeCopyFile(const fs::path &source, const fs::path &destination
     if (options.expectedSize < 0)
         options.expectedSize = info.st_size;
     const int fd = in.fd;
-    return safeWriteFile(
+    // copy_file_range() copies inside the kernel; between file systems (or on an old kernel)
+    // it refuses before copying anything, and plain reads and writes take over.
+    bool inKernel = true;
+    std::vector<char> buffer;
+    return writeThroughTemporary(
         destination,
-        [fd](char *buffer, uint64_t capacity) -> int64_t {
-            for (;;) {
-                const ssize_t count = ::read(fd, buffer, capacity);
-                if (count >= 0 || errno != EINTR)
+        [&](int out) -> int64_t {
+            if (inKernel) {
+                const ssize_t count = ::copy_file_range(fd, nullptr, out, nullptr, chunkSize, 0);
+                if (count >= 0)
                     return count;
+                if (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+                    errno != EOPNOTSUPP && errno != EBADF)
+                    return writeError;
+                if (::lseek(fd, 0, SEEK_CUR) != 0 || ::lseek(out, 0, SEEK_CUR) != 0)
+                    return writeError;
+                inKernel = false;
+                buffer.resize(chunkSize);
+            }
+            for (;;) {
+                const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+                if (count < 0 && errno == EINTR)
+                    continue;
+                if (count <= 0)
+                    return count < 0 ? readError : 0;
+                return writeAll(out, buffer.data(), static_cast<uint64_t>(count)) ? count
+                                                                                 : writeError;
             }
         },
         options);

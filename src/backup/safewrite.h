@@ -24,6 +24,10 @@ struct SafeWriteOptions
     const std::atomic<bool> *cancel = nullptr;
     /// Told the bytes of every chunk written, for progress bars.
     std::function<void(uint64_t)> progress;
+    /// Stop after the size check: the temporary file stays (its path in the result) and the
+    /// caller flushes it, with others, by syncFileSystem() and then calls commitSafeWrite()
+    /// or discardSafeWrite(). One flush for many small files instead of one each.
+    bool deferCommit = false;
 };
 
 struct SafeWriteResult
@@ -32,6 +36,7 @@ struct SafeWriteResult
     bool cancelled = false;
     uint64_t bytes = 0;
     std::string error; // what went wrong, for a report line; empty on success
+    std::filesystem::path temporary; // with deferCommit: the written, not yet flushed file
 };
 
 /// Reads up to `capacity` bytes into `buffer`: the count, 0 at the end, -1 on a read error.
@@ -50,3 +55,15 @@ SafeWriteResult safeCopyFile(const std::filesystem::path &source,
 
 /// fsync() of a folder, so that a rename or an unlink in it reaches the device.
 bool syncFolder(const std::filesystem::path &folder);
+
+/// syncfs() of the file system that holds `path`: every written byte on it reaches the device.
+bool syncFileSystem(const std::filesystem::path &path);
+
+/// Second half of a deferred write, once syncFileSystem() flushed the temporary file: renames
+/// it over `destination` (still refusing a symbolic link there). The caller syncs the folder.
+/// On failure the temporary file is removed.
+SafeWriteResult commitSafeWrite(const std::filesystem::path &temporary,
+                                const std::filesystem::path &destination);
+
+/// Removes the temporary file of a deferred write that will not be committed.
+void discardSafeWrite(const std::filesystem::path &temporary);

@@ -18,6 +18,7 @@
 #include "maintenance/mergefixannotationsdialog.h"
 #include "readers/gui_msgchannel.h"
 #include "readers/readerdata.h"
+#include "uploader/uploaderdialog.h"
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/annotationtable.h"
 #include "viewer/annotationtablesortfilterproxymodel.h"
@@ -259,13 +260,21 @@ std::shared_ptr<Reader> MainWindow::readerForDialog(bool needsConnection)
     return nullptr;
 }
 
-// Sending files and the backup arrive with their own dialogs; until then their entries stay
-// disabled and the slots only refuse.
 void MainWindow::show_uploader()
 {
     qDebug() << "Starting show_uploader()";
-    readerForDialog(true);
+    const std::shared_ptr<Reader> reader = readerForDialog(true);
+    if (!reader)
+        return;
+    const QStringList files = uploaderDialog::chooseFiles(this, *m_globals);
+    if (files.isEmpty())
+        return;
+    uploaderDialog dialog(files, reader, m_globals, this);
+    dialog.exec();
 }
+
+// The device tools below arrive with their own dialogs; until then their entries stay
+// disabled and the slots only refuse.
 
 void MainWindow::show_backup_manual()
 {

@@ -199,8 +199,8 @@ void MainWindow::enable_actionbuttons(bool isconnected, readerObjectType readert
     const bool pocketbook = (int(readervendor) & 1) != 0;
     m_ui->pb_eject->setEnabled(isconnected);
     m_ui->pb_load_anndata->setEnabled(selected);
-    // Sending files and backup come with their own dialogs; until then they stay off.
-    m_actUploader->setEnabled(false);
+    m_actUploader->setEnabled(isconnected && readertype != -1 && pocketbook);
+    // The backup comes with its own dialog; until then it stays off.
     m_actBackup->setEnabled(false);
     m_actMergeFix->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actCheckDb->setEnabled(readertype != -1 && selected);

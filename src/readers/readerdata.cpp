@@ -165,6 +165,17 @@ MountInfo ReaderData::findMountPoint(const DetectionRecord &record, int retries)
     }
 }
 
+bool ReaderData::isMountedVolume(const fs::path &root, const std::string &device)
+{
+    if (root.empty() || device.empty())
+        return false;
+    for (const MountedVolume &volume : m_platform.mounts->mountedVolumes()) {
+        if (volume.valid && volume.device == device && volume.rootPath == root)
+            return true;
+    }
+    return false;
+}
+
 bool ReaderData::setMountPath(Reader &reader, int part, const DetectionRecord &record,
                               const fs::path &mountpoint, const std::string &displayName)
 {

@@ -46,6 +46,8 @@ public:
     std::shared_ptr<Reader> findReader(const std::string &serial);
 
     MountInfo findMountPoint(const DetectionRecord &record, int retries);
+    /// Whether `device` is mounted at `root` right now (read afresh); any thread.
+    bool isMountedVolume(const std::filesystem::path &root, const std::string &device);
     /// Stores one mount (part 0 main memory, 2 card); true when it was already known.
     bool setMountPath(Reader &reader, int part, const DetectionRecord &record,
                       const std::filesystem::path &mountpoint, const std::string &displayName);

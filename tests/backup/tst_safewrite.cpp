@@ -76,6 +76,20 @@ private slots:
         QCOMPARE(QDir(QString::fromStdString(m_folder)).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
+    void copy_fromAnotherFileSystem()
+    {
+        // A reader is always another file system than the computer's disk: the copy then
+        // cannot stay inside the kernel and falls back to reads and writes.
+        QTemporaryDir shm(QStringLiteral("/dev/shm/tst_safewrite-XXXXXX"));
+        if (!shm.isValid())
+            QSKIP("no /dev/shm");
+        const fs::path source = fs::path(shm.path().toStdString()) / "big.ttf";
+        writeText(source, std::string(3 << 20, 'C'));
+        const SafeWriteResult result = safeCopyFile(source, m_target);
+        QVERIFY2(result.ok, result.error.c_str());
+        QCOMPARE(readText(m_target), std::string(3 << 20, 'C'));
+    }
+
     void failure_keepsOldFileAndLeavesNothing_data()
     {
         QTest::addColumn<int>("failure");

@@ -1,0 +1,86 @@
+// The table of files to send, under QAbstractItemModelTester: which cells can be ticked,
+// what ticking changes, and the shared "Delete?" of one archive's entries.
+
+#include "uploader/uploadermodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QColor>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace fs = std::filesystem;
+
+class tst_uploadermodel : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::vector<UploadItem> m_items;
+
+    bool enabled(const QAbstractItemModel &model, int row, int column)
+    {
+        return model.flags(model.index(row, column)).testFlag(Qt::ItemIsEnabled);
+    }
+    QColor background(const QAbstractItemModel &model, int row, int column)
+    {
+        return model.data(model.index(row, column), Qt::BackgroundRole).value<QColor>();
+    }
+
+private slots:
+    void init()
+    {
+        m_items.clear();
+        QFile(m_dir.filePath(QStringLiteral("x.pbi"))).open(QIODevice::WriteOnly);
+        for (const auto &[index, source, archive] :
+             std::vector<std::tuple<int, std::string, std::string>>{
+                 {-1, "/pc/book.epub", ""}, // 0: refused
+                 {-1, "/pc/serif.ttf", ""}, // 1: may not go to a card
+                 {0, "a.dic", "/pc/d.zip"}, // 2, 3: one archive
+                 {1, "b.acsm", "/pc/d.zip"},
+                 {0, "c.acsm", "/pc/e.zip"}, // 4: another archive
+                 {-1, "/pc/x.pbi", ""}}) {   // 5: already on the reader
+            m_items.push_back(UploadItem::create(index, source, archive));
+            m_items.back().setRoot(m_dir.path().toStdString());
+        }
+    }
+
+    void flags_followKindCardAndCopy_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::newRow("with card") << "/card";
+        QTest::newRow("without card") << "";
+    }
+    void flags_followKindCardAndCopy()
+    {
+        QFETCH(QString, card);
+        uploaderModel model(m_items, m_dir.path().toStdString(), card.toStdString());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int column = 0; column < model.columnCount(); ++column)
+            QCOMPARE(model.flags(model.index(0, column)), Qt::NoItemFlags);
+        QCOMPARE(enabled(model, 2, uploaderModel::colCard), !card.isEmpty());
+        QVERIFY(!enabled(model, 1, uploaderModel::colCard));
+        QVERIFY(model.flags(model.index(1, uploaderModel::colCard)).testFlag(Qt::ItemIsUserCheckable));
+
+        QCOMPARE(background(model, 5, uploaderModel::colInfo), QColor(Qt::yellow));
+        QVERIFY(enabled(model, 5, uploaderModel::colDelete));
+        model.setData(model.index(5, uploaderModel::colCopy), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(!enabled(model, 5, uploaderModel::colDelete));
+        QCOMPARE(background(model, 5, uploaderModel::colInfo), QColor(Qt::transparent));
+    }
+
+    void deleteOnZipEntry_ticksWholeArchiveOnly()
+    {
+        uploaderModel model(m_items, m_dir.path().toStdString(), {});
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setData(model.index(3, uploaderModel::colDelete), Qt::Checked, Qt::CheckStateRole);
+        QVERIFY(m_items[2].deleteSource && m_items[3].deleteSource);
+        QVERIFY(!m_items[4].deleteSource && !m_items[1].deleteSource);
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(background(model, 2, uploaderModel::colDelete), QColor(Qt::red));
+        QCOMPARE(model.data(model.index(2, uploaderModel::colDelete)).toString(), QStringLiteral("ZIP"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_uploadermodel)
+#include "tst_uploadermodel.moc"

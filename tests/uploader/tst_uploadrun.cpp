@@ -1,0 +1,274 @@
+// The copy run on reader volumes that are folders behind the fake volume list: where each
+// kind lands, what survives a failed or stopped copy, when sources and archives go, and
+// that nothing is ever written outside the reader's volumes.
+
+#include "readers/reader.h"
+#include "readers/readerdata.h"
+#include "support/readervolumes.h"
+#include "support/testenv.h"
+#include "uploader/uploadrun.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include <zip.h>
+
+namespace fs = std::filesystem;
+using testenv::readFile;
+using testenv::writeFile;
+
+namespace {
+
+/// A ZIP archive of stored (entry name, content) pairs; a name ending in "/" is a folder.
+void writeZip(const fs::path &path, const std::vector<std::pair<std::string, QByteArray>> &entries)
+{
+    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    for (const auto &[name, bytes] : entries) {
+        if (name.back() == '/') {
+            zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
+            continue;
+        }
+        zip_source_t *source = zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        zip_set_file_compression(archive, zip_uint64_t(zip_file_add(archive, name.c_str(), source, 0)),
+                                 ZIP_CM_STORE, 0);
+    }
+    QCOMPARE(zip_close(archive), 0);
+}
+
+/// Every file below `root`, relative and sorted.
+QStringList filesBelow(const fs::path &root)
+{
+    QStringList found;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it); ++it)
+        if (!it->is_directory())
+            found << QString::fromStdString(fs::relative(it->path(), root).string());
+    found.sort();
+    return found;
+}
+
+} // namespace
+
+class tst_uploadrun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ReaderVolumes> m_v;
+    std::atomic<bool> m_cancel{false};
+    int m_folderQuestions = 0;
+    UploadSettings m_settings;
+
+    UploadTarget target(bool createFolders = true)
+    {
+        ReaderVolumes *v = m_v.get();
+        UploadTarget t;
+        t.volumeMounted = [v](const fs::path &root) {
+            const bool card = root == v->reader->cardpath;
+            return v->registry->isMountedVolume(root, card ? v->reader->carddevice : v->reader->maindevice);
+        };
+        t.confirmFolder = [this, createFolders](const fs::path &, bool) {
+            ++m_folderQuestions;
+            return createFolders;
+        };
+        return t;
+    }
+    fs::path source(const std::string &name, const QByteArray &bytes = "data")
+    {
+        writeFile(m_v->pc / name, bytes);
+        return m_v->pc / name;
+    }
+    UploadRunResult send(std::vector<UploadItem> &items, const std::vector<fs::path> &files,
+                         const UploadTarget &t)
+    {
+        items = buildUploadItems(files, m_v->reader->mainpath, m_v->reader->cardpath, m_settings).items;
+        return runUpload(items, t, m_cancel);
+    }
+    UploadRunResult send(std::vector<UploadItem> &items, const std::vector<fs::path> &files)
+    {
+        return send(items, files, target());
+    }
+
+private slots:
+    void init()
+    {
+        m_v = std::make_unique<ReaderVolumes>(true);
+        m_cancel = false;
+        m_folderQuestions = 0;
+        m_settings = {};
+        m_settings.alwaysReplace = true;
+    }
+
+    void destinations_perKindAndStorage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("cardMode");
+        QTest::addColumn<QString>("expected"); // relative to the base folder; empty: not sent
+        QTest::newRow("acsm main") << "a.acsm" << 0 << "main/a.acsm";
+        QTest::newRow("acsm card mode 1") << "a.acsm" << 1 << "card/a.acsm";
+        QTest::newRow("font stays in main, mode 2") << "f.TTC" << 2 << "main/system/fonts/f.TTC";
+        QTest::newRow("dict card mode 2") << "d.dic" << 2 << "card/system/dictionaries/d.dic";
+        QTest::newRow("firmware") << "SWUPDATE.BIN" << 2 << "main/SWUPDATE.BIN";
+        QTest::newRow("book refused") << "b.epub" << 0 << "";
+        QTest::newRow("upper-case ZIP is unknown") << "z.ZIP" << 0 << "";
+    }
+    void destinations_perKindAndStorage()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, cardMode);
+        QFETCH(QString, expected);
+        m_settings.copyToCardMode = cardMode;
+        std::vector<UploadItem> items;
+        const UploadRunResult run = send(items, {source(name.toStdString(), "payload")});
+        QCOMPARE(run.errors, 0);
+        const QStringList sent = filesBelow(m_v->base / "main") + filesBelow(m_v->base / "card");
+        QCOMPARE(sent.size(), expected.isEmpty() ? 0 : 1);
+        if (!expected.isEmpty())
+            QCOMPARE(readFile(m_v->base / expected.toStdString()), QByteArray("payload"));
+    }
+
+    void failedCopy_keepsOldFont()
+    {
+        const fs::path font = m_v->reader->mainpath / "system/fonts/serif.ttf";
+        writeFile(font, "A");
+        // A stored entry with a damaged byte: libzip finds the CRC wrong only at its end,
+        // after most of the new font was written.
+        const fs::path zip = m_v->pc / "fonts.zip";
+        writeZip(zip, {{"serif.ttf", QByteArray(3 << 20, 'B')}});
+        QByteArray damaged = readFile(zip);
+        damaged[damaged.indexOf('B') + 100] = 'X';
+        writeFile(zip, damaged);
+        std::vector<UploadItem> items;
+        QCOMPARE(send(items, {zip}).errors, 1);
+        QVERIFY(QString::fromStdString(items[0].result).startsWith(QStringLiteral("NOT copied (")));
+        QCOMPARE(readFile(font), QByteArray("A"));
+        QCOMPARE(filesBelow(m_v->reader->mainpath), QStringList{QStringLiteral("system/fonts/serif.ttf")});
+    }
+
+    void zipWithFontBookAndMacMetadata_keptAfterDelete()
+    {
+        const fs::path zip = m_v->pc / "mixed.zip";
+        writeZip(zip, {{"fonts/", {}}, {"fonts/a.ttf", "font"}, {"__MACOSX/fonts/._a.ttf", "m"},
+                       {"book.epub", "book"}});
+        m_settings.deleteMode = 2;
+        std::vector<UploadItem> items;
+        const UploadRunResult run = send(items, {zip});
+        QCOMPARE(items.size(), size_t(3));
+        QCOMPARE(QString::fromStdString(items[1].info), QStringLiteral("Skipped, macOS metadata"));
+        QCOMPARE(filesBelow(m_v->reader->mainpath), QStringList{QStringLiteral("system/fonts/a.ttf")});
+        QVERIFY(fs::exists(zip));
+        QCOMPARE(QString::fromStdString(run.report.back()),
+                 QStringLiteral("Archive kept, not every file in it was copied : mixed.zip"));
+    }
+
+    void zipDeleted_onlyWhenEveryEntryCopied_data()
+    {
+        QTest::addColumn<bool>("secondBlocked");
+        QTest::newRow("all copied") << false;
+        QTest::newRow("second fails") << true;
+    }
+    void zipDeleted_onlyWhenEveryEntryCopied()
+    {
+        QFETCH(bool, secondBlocked);
+        const fs::path zip = m_v->pc / "fonts.zip";
+        writeZip(zip, {{"a.ttf", "one"}, {"sub/b.otf", "two"}});
+        if (secondBlocked)
+            fs::create_directories(m_v->reader->mainpath / "system/fonts/b.otf/x");
+        m_settings.deleteMode = 2;
+        std::vector<UploadItem> items;
+        QCOMPARE(send(items, {zip}).errors, secondBlocked ? 1 : 0);
+        QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/a.ttf"), QByteArray("one"));
+        QCOMPARE(fs::exists(zip), secondBlocked);
+        if (!secondBlocked)
+            QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/b.otf"), QByteArray("two"));
+    }
+
+    void zipEntryWithParentComponents_landsInMountRootOnly()
+    {
+        const fs::path zip = m_v->pc / "evil.zip";
+        writeZip(zip, {{"../../evil.acsm", "x"}, {"/abs/other.acsm", "y"}});
+        std::vector<UploadItem> items;
+        send(items, {zip});
+        const QStringList expected{QStringLiteral("evil.acsm"), QStringLiteral("other.acsm")};
+        QCOMPARE(filesBelow(m_v->reader->mainpath), expected);
+        QCOMPARE(filesBelow(m_v->base).filter(QStringLiteral(".acsm")).size(), 2);
+    }
+
+    void removedVolume_stopsRun_andCreatesNothing()
+    {
+        std::vector<UploadItem> items;
+        m_v->mounts->unmount(m_v->reader->maindevice); // the empty mount point stays
+        const UploadRunResult run = send(items, {source("a.ttf"), source("b.pbi")});
+        QVERIFY(run.disconnected);
+        QCOMPARE(run.errors, 2);
+        QCOMPARE(QString::fromStdString(run.report[1]), QStringLiteral("NOT copied (Device is disconnected) : b.pbi"));
+        QCOMPARE(m_folderQuestions, 0);
+        QVERIFY(fs::is_empty(m_v->reader->mainpath));
+    }
+
+    void stopDuringFirstOfThree_leavesRestAbsent()
+    {
+        const QByteArray big(3 << 20, 'f');
+        UploadTarget t = target();
+        // The user presses Stop while the first file's folder is being made.
+        t.confirmFolder = [this](const fs::path &, bool) { return m_cancel = true; };
+        std::vector<UploadItem> items;
+        const UploadRunResult run = send(items, {source("1.ttf", big), source("2.ttf", big), source("3.ttf", big)}, t);
+        QVERIFY(run.cancelled);
+        const fs::path fonts = m_v->reader->mainpath / "system/fonts";
+        const QStringList left = filesBelow(fonts);
+        QVERIFY(left.isEmpty() || (left == QStringList{QStringLiteral("1.ttf")} && readFile(fonts / "1.ttf") == big));
+    }
+
+    void mends_reportedPerFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("line"); // the report line of the second file
+        QTest::newRow("same name in other case") << "other/SERIF.ttf" << "NOT copied (another file of this run has the same destination) : SERIF.ttf";
+        QTest::newRow("folder declined") << "a.app" << "NOT copied (folder not created) : a.app";
+        QTest::newRow("copy failed, source kept") << "b.acsm" << "NOT copied (Not a regular file: %1/main/b.acsm) : b.acsm";
+        QTest::newRow("copied, source deleted") << "c.acsm" << "Copied (source deleted) : c.acsm";
+    }
+    void mends_reportedPerFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, line);
+        fs::create_directories(m_v->reader->mainpath / "system/fonts");
+        fs::create_directories(m_v->reader->mainpath / "b.acsm");
+        m_settings.deleteMode = 1;
+        std::vector<UploadItem> items;
+        const fs::path second = source(name.toStdString());
+        const UploadRunResult run = send(items, {source("serif.ttf", "first"), second}, target(false));
+        QCOMPARE(QString::fromStdString(run.report.at(1)), line.arg(QString::fromStdString(m_v->base.string())));
+        QCOMPARE(run.errors, line.startsWith(QStringLiteral("NOT")) ? 1 : 0);
+        QCOMPARE(fs::exists(second), !line.contains(QStringLiteral("deleted")));
+        QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/serif.ttf"), QByteArray("first"));
+    }
+
+    void symlinkOnCard_refused()
+    {
+        const fs::path outside = m_v->base / "outside";
+        fs::create_directories(outside);
+        fs::create_directories(m_v->reader->cardpath / "system");
+        fs::create_directory_symlink(outside, m_v->reader->cardpath / "system/dictionaries");
+        fs::create_symlink(outside / "x.acsm", m_v->reader->cardpath / "x.acsm");
+        m_settings.copyToCardMode = 2;
+        std::vector<UploadItem> items;
+        QCOMPARE(send(items, {source("d.dic"), source("x.acsm")}).errors, 2);
+        QVERIFY(fs::is_empty(outside));
+    }
+
+    void fileChooserFilter_listsEveryFont()
+    {
+        const QString fonts = uploadFileFilter(false).split(QStringLiteral(";;")).at(1);
+        const QString patterns = fonts.section(QLatin1Char('('), 1).chopped(1);
+        QVERIFY(!patterns.contains(QLatin1Char(')')));
+        for (const char *name : {"a.ttf", "b.otf", "c.ttc", "d.txt"})
+            source(name);
+        const QStringList listed = QDir(QString::fromStdString(m_v->pc.string()))
+                                       .entryList(patterns.split(QLatin1Char(' ')), QDir::Files);
+        QCOMPARE(listed.join(QLatin1Char(' ')), QStringLiteral("a.ttf b.otf c.ttc"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_uploadrun)
+#include "tst_uploadrun.moc"
