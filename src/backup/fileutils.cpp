@@ -6,9 +6,12 @@
 #include <QDebug>
 #include <QString>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <fstream>
@@ -37,6 +40,42 @@ void removeQuietly(const fs::path &path)
 {
     std::error_code ignored;
     fs::remove(path, ignored);
+}
+
+fs::path temporaryFor(const fs::path &destination)
+{
+    fs::path temporary = destination;
+    temporary += ".tmp";
+    return temporary;
+}
+
+// Flushes a file's or a folder's data and metadata to the disk.
+std::error_code syncToDisk(const fs::path &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {errno, std::generic_category()};
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return {error, std::generic_category()};
+}
+
+// A complete, flushed copy under the temporary name, with the source's time.
+std::error_code copyToTemporary(const fs::path &source, const fs::path &temporary)
+{
+    std::error_code ec;
+    const fs::file_time_type sourceTime = fs::last_write_time(source, ec);
+    if (!ec)
+        fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return ec;
+    const uintmax_t sourceSize = fs::file_size(source, ec);
+    const uintmax_t copySize = ec ? 0 : fs::file_size(temporary, ec);
+    if (!ec && sourceSize != copySize)
+        ec = std::make_error_code(std::errc::io_error);
+    if (!ec)
+        fs::last_write_time(temporary, sourceTime, ec);
+    return ec ? ec : syncToDisk(temporary);
 }
 
 } // namespace
@@ -77,6 +116,34 @@ bool copyFileSafe(const fs::path &source, const fs::path &destination, fs::copy_
         return false;
     qDebug() << "Succesfully copied:" << toQString(source) << "-->" << toQString(destination);
     return true;
+}
+
+bool copyFilesReplacing(const std::vector<std::pair<fs::path, fs::path>> &files)
+{
+    for (const auto &[source, destination] : files) {
+        const std::error_code ec = copyToTemporary(source, temporaryFor(destination));
+        if (ec) {
+            qWarning() << "Error copying file." << toQString(source) << "-->"
+                       << toQString(destination) << QString::fromStdString(ec.message());
+            for (const auto &file : files)
+                removeQuietly(temporaryFor(file.second));
+            return false;
+        }
+    }
+    bool renamed = true;
+    for (const auto &file : files) {
+        std::error_code ec;
+        fs::rename(temporaryFor(file.second), file.second, ec);
+        if (ec) {
+            qWarning() << "Error copying file." << toQString(file.second)
+                       << QString::fromStdString(ec.message());
+            removeQuietly(temporaryFor(file.second));
+            renamed = false;
+        } else {
+            syncToDisk(file.second.parent_path());
+        }
+    }
+    return renamed;
 }
 
 fs::path exportPathWithExtension(const fs::path &path, int format)

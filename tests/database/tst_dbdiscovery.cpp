@@ -115,7 +115,7 @@ private slots:
     void scanProfiles_noProfileFolders_warnsNeither();
     void scanProfiles_twice_oneRecordPerNameNoChange();
     void scanProfiles_newerWrite_refreshesAndResorts();
-    void scanProfiles_mirrorRescan_repointsDeviceProfile();
+    void scanProfiles_mirrorRescan_refreshesOnlyTheMirrorRecord();
     void scanProfiles_sameNameOnCard_keepsBoth();
     void scanProfiles_fileSystemError_caught_data();
     void scanProfiles_fileSystemError_caught();
@@ -379,7 +379,7 @@ void tst_dbdiscovery::scanProfiles_newerWrite_refreshesAndResorts()
     QCOMPARE(profiles.back().writeTime, int64_t{2000});
 }
 
-void tst_dbdiscovery::scanProfiles_mirrorRescan_repointsDeviceProfile()
+void tst_dbdiscovery::scanProfiles_mirrorRescan_refreshesOnlyTheMirrorRecord()
 {
     fixture::ReaderTree device = newTree();
     fixture::ReaderTree mirror = newTree();
@@ -390,17 +390,17 @@ void tst_dbdiscovery::scanProfiles_mirrorRescan_repointsDeviceProfile()
     QCOMPARE(scanProfiles(device.root(), 0, profiles), 1);
     QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 1);
 
-    QCOMPARE(names(profiles), QStringList{"Anna"});
+    // The mirror's record comes first; the device's stays for the mirror to copy from.
+    QCOMPARE(names(profiles), (QStringList{"Anna", "Anna"}));
     QVERIFY(profiles.front().fromMirror);
     QCOMPARE(toQString(profiles.front().dbPath),
              toQString(mirror.root() / "system/profiles/Anna/config/books.db"));
 
     // Every "make local mirror" rescans the mirror: it must not add the profile again.
     QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 0);
-    QCOMPARE(names(profiles), QStringList{"Anna"});
     mirror.setWriteTime(mirror.root() / "system/profiles/Anna/config/books.db", 2000);
     QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 1);
-    QCOMPARE(names(profiles), QStringList{"Anna"});
+    QCOMPARE(names(profiles), (QStringList{"Anna", "Anna"}));
     QCOMPARE(profiles.front().writeTime, 2000);
 }
 
