@@ -126,7 +126,7 @@ SafeWriteResult writeThroughTemporary(const fs::path &destination, const ChunkPu
             options.progress(static_cast<uint64_t>(count));
     }
 
-    if (options.modificationTime >= 0) {
+    if (options.modificationTime >= 0 || options.keepSourceTime) {
         const struct timespec times[2] = {{0, UTIME_OMIT},
                                             {options.modificationTime, options.modificationNanoseconds}};
         ::futimens(out.fd, times);
