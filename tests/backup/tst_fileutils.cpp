@@ -3,6 +3,7 @@
 #include "core/textconv.h"
 #include "support/fakeprompts.h"
 #include "support/testenv.h"
+#include "support/zipinspect.h"
 
 #include <QList>
 #include <QPair>
@@ -403,14 +404,16 @@ void tst_fileutils::zipAddPath_entries_roundTrip_data()
 {
     QTest::addColumn<bool>("compress");
     QTest::addColumn<int>("method");
-    QTest::newRow("compressed") << true << int(ZIP_CM_DEFLATE);
-    QTest::newRow("stored") << false << int(ZIP_CM_STORE);
+    QTest::addColumn<int>("levelBits"); // general purpose flag bits 1-2: 2 (binary 10) is "fast"
+    QTest::newRow("compressed") << true << int(ZIP_CM_DEFLATE) << 2;
+    QTest::newRow("stored") << false << int(ZIP_CM_STORE) << 0;
 }
 
 void tst_fileutils::zipAddPath_entries_roundTrip()
 {
     QFETCH(bool, compress);
     QFETCH(int, method);
+    QFETCH(int, levelBits);
     const QByteArray content = wordText(20000);
     QVERIFY(testenv::writeFile(path("notes.txt"), content));
     fs::create_directory(path("folder"));
@@ -426,6 +429,7 @@ void tst_fileutils::zipAddPath_entries_roundTrip()
     QCOMPARE(zip_stat_index(archive.get(), 0, 0, &stat), 0);
     QCOMPARE(QString(stat.name), QString("reader/notes.txt"));
     QCOMPARE(int(stat.comp_method), method);
+    QCOMPARE((zipinspect::centralDirectory(path("backup.zip")).value(0).flags >> 1) & 3, levelBits);
     QCOMPARE(zipExtractIndex(archive.get(), 0, path("out.txt"), false), 1);
     QCOMPARE(testenv::readFile(path("out.txt")), content);
 }
