@@ -199,10 +199,10 @@ void MainWindow::enable_actionbuttons(bool isconnected, readerObjectType readert
     const bool pocketbook = (int(readervendor) & 1) != 0;
     m_ui->pb_eject->setEnabled(isconnected);
     m_ui->pb_load_anndata->setEnabled(selected);
-    // Sending files, backup, merge/fix and the integrity check come with their own
-    // dialogs; until then their entries stay switched off.
+    // Sending files, merge/fix and the integrity check come with their own dialogs; until
+    // then their entries stay switched off.
     m_actUploader->setEnabled(false);
-    m_actBackup->setEnabled(false);
+    m_actBackup->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actMergeFix->setEnabled(false);
     m_actCheckDb->setEnabled(false);
     m_actLocalMirror->setEnabled(pocketbook);
