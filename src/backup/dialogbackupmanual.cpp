@@ -373,10 +373,15 @@ void DialogBackupManual::report(const BackupResult &result, const QString &folde
     if (result.copied.empty()) {
         informative = QStringLiteral("No files exported / to export");
     } else {
-        const QString link = QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded);
+        // Fully percent-encoded, "&" and the quote around the attribute included, so the
+        // link needs no HTML escapes (which the toolkit's viewer would not undo in a link).
+        const QString link = QUrl::fromLocalFile(folder)
+                                 .toString(QUrl::FullyEncoded)
+                                 .replace(QLatin1Char('&'), QStringLiteral("%26"))
+                                 .replace(QLatin1Char('\''), QStringLiteral("%27"));
         informative = QStringLiteral("<p>Exported %1 file(s) to:</p><p><a href='%2'>%3</a></p>")
                           .arg(result.copied.size())
-                          .arg(link.toHtmlEscaped(), folder.toHtmlEscaped());
+                          .arg(link, folder.toHtmlEscaped());
     }
     if (result.failed.empty()) {
         informative += QStringLiteral("<p>No errors reported</p>");

@@ -278,6 +278,7 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(!child<QToolButton>(m_window.get(), "pb_eject")->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Manual Backup..."))->isEnabled());
     QVERIFY(!child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
 
     plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
@@ -287,6 +288,7 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(child<QToolButton>(m_window.get(), "pb_eject")->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+    QVERIFY(menuAction(tools, QStringLiteral("Manual Backup..."))->isEnabled());
     QVERIFY(child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
     QVERIFY(child<QPushButton>(m_window.get(), "export_toclipboard")->isEnabled());
     // The "Load annotations" button only exists for users who load by hand.
