@@ -263,46 +263,6 @@ bool flushFile(const fs::path &path)
     return ok && syncFolder(path.parent_path());
 }
 
-// Reads the written archive back; every mismatch is one line for the report.
-std::vector<std::string> verifyArchive(const fs::path &archive, zip_int64_t expectedEntries,
-                                       const std::string &expectedComment,
-                                       const std::vector<zip_uint64_t> &databaseEntries)
-{
-    std::vector<std::string> problems;
-    const std::string name = archive.string();
-    int code = 0;
-    zip_t *check = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-    if (check == nullptr) {
-        problems.push_back(name + ": cannot be read back: " + zipErrorText(code));
-        return problems;
-    }
-    const zip_int64_t entries = zip_get_num_entries(check, 0);
-    if (entries != expectedEntries) {
-        problems.push_back(name + ": holds " + std::to_string(entries) + " entries instead of " +
-                           std::to_string(expectedEntries));
-    }
-    int length = 0;
-    const char *comment = zip_get_archive_comment(check, &length, ZIP_FL_ENC_RAW);
-    if (std::string(comment ? comment : "", comment ? size_t(length) : 0) != expectedComment)
-        problems.push_back(name + ": archive comment differs from the one written");
-    std::vector<char> buffer(64 * 1024);
-    for (const zip_uint64_t index : databaseEntries) {
-        // zip_fread() checks the CRC when it reaches the end of the entry.
-        zip_file_t *file = zip_fopen_index(check, index, 0);
-        zip_int64_t got = file ? 1 : -1;
-        while (got > 0)
-            got = zip_fread(file, buffer.data(), buffer.size());
-        if (file)
-            zip_fclose(file);
-        if (got < 0) {
-            const char *entry = zip_get_name(check, index, 0);
-            problems.push_back(name + ": entry " + (entry ? entry : "?") +
-                               " does not read back (CRC)");
-        }
-    }
-    zip_discard(check);
-    return problems;
-}
 
 } // namespace
 
@@ -436,7 +396,7 @@ BackupResult runBackup(const BackupRequest &request, const std::atomic<bool> &ca
     }
 
     zip_int64_t added = 0;
-    std::vector<zip_uint64_t> databaseEntries;
+    std::vector<uint64_t> databaseEntries;
     bool isDatabase = false;
     fs::path entryBase;
     bool compress = false;
@@ -467,7 +427,7 @@ BackupResult runBackup(const BackupRequest &request, const std::atomic<bool> &ca
         else
             zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1);
         if (isDatabase)
-            databaseEntries.push_back(zip_uint64_t(index));
+            databaseEntries.push_back(uint64_t(index));
         ++added;
         result.copied.push_back(walked.path.string());
     };
@@ -512,7 +472,7 @@ BackupResult runBackup(const BackupRequest &request, const std::atomic<bool> &ca
         result.outcome = BackupResult::finished;
         if (!flushFile(request.archive))
             result.failed.push_back(request.archive.string() + ": could not be flushed to disk");
-        for (std::string &problem : verifyArchive(request.archive, added, comment, databaseEntries))
+        for (std::string &problem : verifyBackupArchive(request.archive, added, comment, databaseEntries))
             result.failed.push_back(std::move(problem));
         return result;
     }
@@ -541,6 +501,47 @@ BackupResult runBackup(const BackupRequest &request, const std::atomic<bool> &ca
     }
     return result;
 }
+
+std::vector<std::string> verifyBackupArchive(const fs::path &archive, int64_t expectedEntries,
+                                             const std::string &expectedComment,
+                                             const std::vector<uint64_t> &checkedEntries)
+{
+    std::vector<std::string> problems;
+    const std::string name = archive.string();
+    int code = 0;
+    zip_t *check = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (check == nullptr) {
+        problems.push_back(name + ": cannot be read back: " + zipErrorText(code));
+        return problems;
+    }
+    const zip_int64_t entries = zip_get_num_entries(check, 0);
+    if (entries != expectedEntries) {
+        problems.push_back(name + ": holds " + std::to_string(entries) + " entries instead of " +
+                           std::to_string(expectedEntries));
+    }
+    int length = 0;
+    const char *comment = zip_get_archive_comment(check, &length, ZIP_FL_ENC_RAW);
+    if (std::string(comment ? comment : "", comment ? size_t(length) : 0) != expectedComment)
+        problems.push_back(name + ": archive comment differs from the one written");
+    std::vector<char> buffer(64 * 1024);
+    for (const uint64_t index : checkedEntries) {
+        // zip_fread() checks the CRC when it reaches the end of the entry.
+        zip_file_t *file = zip_fopen_index(check, index, 0);
+        zip_int64_t got = file ? 1 : -1;
+        while (got > 0)
+            got = zip_fread(file, buffer.data(), buffer.size());
+        if (file)
+            zip_fclose(file);
+        if (got < 0) {
+            const char *entry = zip_get_name(check, index, 0);
+            problems.push_back(name + ": entry " + (entry ? entry : "?") +
+                               " does not read back (CRC)");
+        }
+    }
+    zip_discard(check);
+    return problems;
+}
+
 
 bool backupDestinationOnReader(const fs::path &destination, const Reader &reader)
 {

@@ -95,6 +95,13 @@ struct BackupResult
 /// count, comment, the database entries' CRC). Cancelled or failed runs leave no file.
 BackupResult runBackup(const BackupRequest &request, const std::atomic<bool> &cancel);
 
+/// Reads a written archive back with libzip's consistency checks: the entry count, the
+/// comment, and every listed entry to its end (which checks its CRC). One line per mismatch.
+std::vector<std::string> verifyBackupArchive(const std::filesystem::path &archive,
+                                             int64_t expectedEntries,
+                                             const std::string &expectedComment,
+                                             const std::vector<uint64_t> &checkedEntries);
+
 /// Whether a destination folder lies on one of the reader's volumes (main memory or card),
 /// compared after resolving links; such a backup would fill the reader and nest old archives.
 bool backupDestinationOnReader(const std::filesystem::path &destination, const Reader &reader);
