@@ -230,6 +230,8 @@ void DialogBackupManual::runOffThread(QProgressDialog &progress, std::function<v
     loop.exec();
     thread->wait();
     delete thread;
+    // Closing a progress dialog reports a cancel; none is meant here.
+    disconnect(&progress, &QProgressDialog::canceled, this, nullptr);
     progress.close();
 }
 
