@@ -260,9 +260,9 @@ bool zipAddPath(zip_t *archive, const fs::path &source, const fs::path &entry, b
             zip_source_free(fileSource);
         return false;
     }
-    // Level 1 (fastest) for deflate; a stored entry ignores it.
+    // Deflate by name: libzip's default method ignores the level and deflates at its slowest.
     zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                             compress ? ZIP_CM_DEFAULT : ZIP_CM_STORE, 1);
+                             compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, compress ? 1 : 0);
     return true;
 }
 

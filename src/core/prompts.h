@@ -58,6 +58,15 @@ public:
                                       const QString &filter) = 0;
     /// Hands a file, folder or web address to the desktop's default application.
     virtual bool openUrl(const QUrl &url) = 0;
+    /// A box with OK whose text is `title`, with `informative` (rich text) below it and
+    /// `details` behind a button. Unless overridden, one message holding all three.
+    virtual Button report(Icon icon, QWidget *parent, const QString &title,
+                          const QString &informative, const QString &details)
+    {
+        return message(icon, parent, title,
+                       title + QLatin1Char('\n') + informative + QLatin1Char('\n') + details, Ok,
+                       Ok);
+    }
 
     Button warning(QWidget *parent, const QString &title, const QString &text,
                    Buttons buttons = Ok)

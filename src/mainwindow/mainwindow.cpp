@@ -4,6 +4,7 @@
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "backup/dialogbackupmanual.h"
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "core/textconv.h"
@@ -279,7 +280,11 @@ void MainWindow::show_uploader()
 void MainWindow::show_backup_manual()
 {
     qDebug() << "Starting...";
-    readerForDialog(true);
+    const std::shared_ptr<Reader> reader = readerForDialog(true);
+    if (!reader)
+        return;
+    DialogBackupManual dialog(m_registry, m_globals, reader, this);
+    dialog.exec();
 }
 
 void MainWindow::show_mergefix_annotations()

@@ -206,8 +206,7 @@ void MainWindow::enable_actionbuttons(bool isconnected, readerObjectType readert
     m_ui->pb_eject->setEnabled(isconnected);
     m_ui->pb_load_anndata->setEnabled(selected);
     m_actUploader->setEnabled(isconnected && readertype != -1 && pocketbook);
-    // The backup comes with its own dialog; until then it stays off.
-    m_actBackup->setEnabled(false);
+    m_actBackup->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actMergeFix->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actCheckDb->setEnabled(readertype != -1 && selected);
     m_actLocalMirror->setEnabled(pocketbook);

@@ -58,6 +58,17 @@ public:
     }
 
     bool openUrl(const QUrl &url) override { return QDesktopServices::openUrl(url); }
+
+    Button report(Icon icon, QWidget *parent, const QString &title, const QString &informative,
+                  const QString &details) override
+    {
+        QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, title, QMessageBox::Ok,
+                        parent);
+        box.setInformativeText(informative);
+        box.setDetailedText(details);
+        box.setDefaultButton(QMessageBox::Ok);
+        return static_cast<Button>(box.exec());
+    }
 };
 
 } // namespace

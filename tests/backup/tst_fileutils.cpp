@@ -2,6 +2,7 @@
 #include "core/textconv.h"
 #include "support/testenv.h"
 #include "support/testhelpers.h"
+#include "support/zipinspect.h"
 
 #include <QList>
 #include <QPair>
@@ -242,14 +243,16 @@ private slots:
     {
         QTest::addColumn<bool>("compress");
         QTest::addColumn<int>("method");
-        QTest::newRow("compressed") << true << int(ZIP_CM_DEFLATE);
-        QTest::newRow("stored") << false << int(ZIP_CM_STORE);
+        QTest::addColumn<int>("levelBits"); // general purpose flag bits 1-2: binary 10 is "fast"
+        QTest::newRow("compressed") << true << int(ZIP_CM_DEFLATE) << 2;
+        QTest::newRow("stored") << false << int(ZIP_CM_STORE) << 0;
     }
 
     void zipAddPath_roundTrip()
     {
         QFETCH(bool, compress);
         QFETCH(int, method);
+        QFETCH(int, levelBits);
         const QByteArray content = wordText(20000);
         const fs::path source = path("B\u00fccher/\u0422\u043e\u043b\u0441\u0442\u043e\u0439.txt");
         QVERIFY(testenv::writeFile(source, content));
@@ -271,6 +274,8 @@ private slots:
         zip_stat_t stat;
         QCOMPARE(zip_stat_index(archive.get(), 0, 0, &stat), 0);
         QCOMPARE(int(stat.comp_method), method);
+        QCOMPARE((zipinspect::centralDirectory(path("backup.zip")).value(0).flags >> 1) & 3,
+                 levelBits);
         QCOMPARE(zipExtractIndex(archive.get(), 0, path("out"), true), 1);
         QCOMPARE(testenv::readFile(path("out") / entry), content);
     }

@@ -343,6 +343,7 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(!menuAction(tools, QStringLiteral("Merge/fix annotations (V2)..."))->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Check DB integrity..."))->isEnabled());
     QVERIFY(!menuAction(tools, QStringLiteral("Send system files to device..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Manual Backup..."))->isEnabled());
     QVERIFY(!child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
 
     plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
@@ -355,6 +356,7 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(menuAction(tools, QStringLiteral("Merge/fix annotations (V2)..."))->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Check DB integrity..."))->isEnabled());
     QVERIFY(menuAction(tools, QStringLiteral("Send system files to device..."))->isEnabled());
+    QVERIFY(menuAction(tools, QStringLiteral("Manual Backup..."))->isEnabled());
     QVERIFY(child<QLineEdit>(m_window.get(), "search_text")->isEnabled());
     QVERIFY(child<QPushButton>(m_window.get(), "export_toclipboard")->isEnabled());
     // The "Load annotations" button only exists for users who load by hand.
