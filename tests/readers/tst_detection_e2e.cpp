@@ -6,7 +6,6 @@
 #include "readerfixture/readerfixture.h"
 #include "support/testenv.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -192,17 +191,78 @@ class tst_detection_e2e : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { stopNamespace(m_program); }
 
-    void mainMemory_foundOnMountWithExplorerDbAndRootProfileOnly();
-    void card_completesSameReaderWithNamedProfiles();
-    void otherDevices_ignoredUnlessLabelledWithExactVendorId();
-    void program_stillRunningAfterScan_withoutSanitizerReport();
+    // How often each message of the scan is logged (%1: main memory, %2: card); a message
+    // ending in "*" counts every message starting with the rest.
+    void scan_logsEachFindingOnce_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("expected");
+        const QString ignored = QStringLiteral("Ignoring unsupported USB device with vendorID: ");
+        const QString profiles = QStringLiteral("%2/system/profiles/");
+        const auto row = [](const char *name, const QString &message, int expected) {
+            QTest::newRow(name) << message << expected;
+        };
+        // The volume was found by its device node on the first look: no waiting for a mount.
+        row("no retry", "Got no device name, retrying...", 0);
+        row("no skipped device", "Skipping device (not mounted).*", 0);
+        row("one reader", "Creating new reader instance", 1);
+        row("explorer database on main memory", "Found explorerDB: %1/system/explorer-3.db", 1);
+        row("no explorer database on card", "Found explorerDB: %2*", 0);
+        // With the root profile present the main memory uses only that one.
+        row("main memory looked at", "Looking at path for profiles: %1 0", 1);
+        row("root profile", "Found device root profile.", 1);
+        row("no named profile of main memory", "Processing profilepath: %1*", 0);
+        row("no profile dropped", "Not adding profile DB*", 0);
+        row("profiles found", "Found no profile databases", 0);
+        // Same serial as the main memory: the card joins the reader made for it.
+        row("card joins the reader", "Found existing Reader instance", 1);
+        row("card looked at", "Looking at path for profiles: %2 2", 1);
+        row("card profile folder", "Found device profile directory, processing...", 1);
+        row("card profile Alice", "Processing profilepath: " + profiles + "Alice", 1);
+        row("card profile Bob", "Processing profilepath: " + profiles + "Bob", 1);
+        row("hidden folder skipped", "Skipping profilepath: " + profiles + ".trash", 1);
+        row("stray file skipped", "Skipping profilepath: " + profiles + "readme.txt", 1);
+        row("hidden folder not read", "Processing profilepath: " + profiles + ".trash*", 0);
+        // Accepted: the reader's two labelled partitions. Its two disks (no label) and the
+        // internal disk (no vendor id) are passed over without a word.
+        row("reader partitions", "Found device with compatible vendor ID and a serial.", 2);
+        row("stick", ignored + "0781", 1);
+        row("upper-case vendor id", ignored + "FFFE", 1);
+        row("card reader", ignored + "0bda", 1);
+        row("nothing else ignored", ignored + "*", 3);
+        // Every accepted serial was reported back to the scan: nothing counts as unplugged.
+        row("nothing unplugged", "Reader was apparently disconnected*", 0);
+        row("nothing removed", "Removing reader*", 0);
+    }
+
+    void scan_logsEachFindingOnce()
+    {
+        QFETCH(QString, message);
+        QFETCH(int, expected);
+        message.replace(QLatin1String("%1"), m_mainMount).replace(QLatin1String("%2"), m_cardMount);
+        const bool prefix = message.endsWith(QLatin1Char('*'));
+        message.chop(prefix ? 1 : 0);
+        const auto found =
+            std::count_if(m_messages.begin(), m_messages.end(), [&](const QString &m) {
+                return prefix ? m.startsWith(message) : m == message;
+            });
+        QVERIFY2(found == expected, context());
+    }
+
+    void program_stillRunningAfterScan_withoutSanitizerReport()
+    {
+        QVERIFY2(m_runningAfterScan, context());
+        QVERIFY2(!m_standardError.contains("Sanitizer"), context());
+        QVERIFY2(!m_standardError.contains("runtime error:"), context());
+    }
 
 private:
-    int count(const QString &message) const { return m_messages.count(message); }
-    bool anyStartsWith(const QString &prefix) const;
-    QByteArray context() const;
+    QByteArray context() const
+    {
+        return "--- debug log:\n" + m_log + "--- standard error:\n" + m_standardError;
+    }
 
     QTemporaryDir m_root;
     QString m_mainMount;
@@ -286,14 +346,9 @@ void tst_detection_e2e::initTestCase()
     // has been handled.
     const QString lastLine = QStringLiteral("Ignoring unsupported USB device with vendorID: 0bda");
     const QString logFile = root + QStringLiteral("/tmp/marlox_debug.log");
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        m_log = testenv::readFile(logFile.toStdString());
-        m_messages = logMessages(m_log);
-        if (m_messages.contains(lastLine) || m_program.state() != QProcess::Running)
-            break;
-        m_program.waitForFinished(100);
-    }
+    // The log quotes the id.
+    m_log = testenv::waitForLog(m_program, logFile, {"vendorID: \"0bda\""});
+    m_messages = logMessages(m_log);
     m_runningAfterScan = m_program.state() == QProcess::Running;
     stopNamespace(m_program);
     m_standardError = m_program.readAllStandardError();
@@ -301,94 +356,6 @@ void tst_detection_e2e::initTestCase()
     QVERIFY2(m_messages.contains(lastLine),
              qPrintable(QStringLiteral("the scan did not get through every device\n") +
                         QString::fromUtf8(context())));
-}
-
-void tst_detection_e2e::cleanupTestCase()
-{
-    stopNamespace(m_program);
-}
-
-bool tst_detection_e2e::anyStartsWith(const QString &prefix) const
-{
-    return std::any_of(m_messages.begin(), m_messages.end(),
-                       [&prefix](const QString &message) { return message.startsWith(prefix); });
-}
-
-QByteArray tst_detection_e2e::context() const
-{
-    return "--- debug log:\n" + m_log + "--- standard error:\n" + m_standardError;
-}
-
-void tst_detection_e2e::mainMemory_foundOnMountWithExplorerDbAndRootProfileOnly()
-{
-    // The volume was found by its device node on the first look: no waiting for a mount.
-    QVERIFY2(!m_messages.contains(QStringLiteral("Got no device name, retrying...")), context());
-    QVERIFY2(!anyStartsWith(QStringLiteral("Skipping device (not mounted).")), context());
-
-    QCOMPARE(count(QStringLiteral("Creating new reader instance")), 1);
-    QCOMPARE(count(QStringLiteral("Found explorerDB: ") + m_mainMount +
-                   QStringLiteral("/system/explorer-3.db")),
-             1);
-    QVERIFY2(!anyStartsWith(QStringLiteral("Found explorerDB: ") + m_cardMount), context());
-
-    QVERIFY2(m_messages.contains(QStringLiteral("Looking at path for profiles: ") + m_mainMount +
-                                 QStringLiteral(" 0")),
-             context());
-    QCOMPARE(count(QStringLiteral("Found device root profile.")), 1);
-    QVERIFY2(!anyStartsWith(QStringLiteral("Processing profilepath: ") + m_mainMount), context());
-    QVERIFY2(!anyStartsWith(QStringLiteral("Not adding profile DB")), context());
-    QVERIFY2(!m_messages.contains(QStringLiteral("Found no profile databases")), context());
-}
-
-void tst_detection_e2e::card_completesSameReaderWithNamedProfiles()
-{
-    // Same serial as the main memory: the card joins the reader made for it.
-    QCOMPARE(count(QStringLiteral("Found existing Reader instance")), 1);
-    QVERIFY2(m_messages.contains(QStringLiteral("Looking at path for profiles: ") + m_cardMount +
-                                 QStringLiteral(" 2")),
-             context());
-    QVERIFY2(m_messages.contains(QStringLiteral("Found device profile directory, processing...")),
-             context());
-
-    const QString profiles = m_cardMount + QStringLiteral("/system/profiles/");
-    for (const char *name : {"Alice", "Bob"})
-        QVERIFY2(m_messages.contains(QStringLiteral("Processing profilepath: ") + profiles +
-                                     QLatin1String(name)),
-                 qPrintable(QStringLiteral("profile %1 not processed\n").arg(QLatin1String(name)) +
-                            QString::fromUtf8(context())));
-    for (const char *entry : {".trash", "readme.txt"})
-        QVERIFY2(m_messages.contains(QStringLiteral("Skipping profilepath: ") + profiles +
-                                     QLatin1String(entry)),
-                 qPrintable(QStringLiteral("%1 not skipped\n").arg(QLatin1String(entry)) +
-                            QString::fromUtf8(context())));
-    QVERIFY2(!anyStartsWith(QStringLiteral("Processing profilepath: ") + profiles +
-                            QStringLiteral(".trash")),
-             context());
-}
-
-void tst_detection_e2e::otherDevices_ignoredUnlessLabelledWithExactVendorId()
-{
-    // Accepted: the two labelled partitions of the reader. Its two disks (no label) and the
-    // internal disk (no vendor id) are passed over without a word.
-    QCOMPARE(count(QStringLiteral("Found device with compatible vendor ID and a serial.")), 2);
-    const QString ignored = QStringLiteral("Ignoring unsupported USB device with vendorID: ");
-    QCOMPARE(count(ignored + QStringLiteral("0781")), 1);
-    QCOMPARE(count(ignored + QStringLiteral("FFFE")), 1);
-    QCOMPARE(count(ignored + QStringLiteral("0bda")), 1);
-    const auto ignoredLines =
-        std::count_if(m_messages.begin(), m_messages.end(),
-                      [&ignored](const QString &message) { return message.startsWith(ignored); });
-    QCOMPARE(ignoredLines, 3);
-}
-
-void tst_detection_e2e::program_stillRunningAfterScan_withoutSanitizerReport()
-{
-    QVERIFY2(m_runningAfterScan, context());
-    QVERIFY2(!m_standardError.contains("Sanitizer"), context());
-    QVERIFY2(!m_standardError.contains("runtime error:"), context());
-    // Every accepted serial was reported back to the scan, so nothing counts as unplugged.
-    QVERIFY2(!anyStartsWith(QStringLiteral("Reader was apparently disconnected")), context());
-    QVERIFY2(!anyStartsWith(QStringLiteral("Removing reader")), context());
 }
 
 QTEST_GUILESS_MAIN(tst_detection_e2e)
