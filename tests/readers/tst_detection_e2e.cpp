@@ -28,98 +28,53 @@ namespace {
 // the reader's serial but no file-system label. libudev lists devices sorted by system path,
 // so the foreign devices under the later ports 1-2 to 1-4 come after the reader, and the
 // card reader on 1-4 comes last.
-const char *const udevDatabase = R"(P: /devices/pci0000:00/0000:00:0e.0/nvme/nvme0/nvme0n1/nvme0n1p2
-N: nvme0n1p2
-E: DEVNAME=/dev/nvme0n1p2
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_MODEL=Samsung SSD 970 EVO Plus 1TB
-E: ID_SERIAL_SHORT=S4EWNX0R123456
-E: ID_FS_LABEL=home
-A: dev=259:2
+// One device record of the udev database: its system path below the USB controller, node,
+// properties and major:minor.
+QByteArray udevDevice(const char *path, const char *node, const char *devtype,
+                      const QByteArrayList &properties, const char *dev)
+{
+    QByteArray record = QByteArray("P: /devices/pci0000:00/") + path + "\nN: " + node +
+                        "\nE: DEVNAME=/dev/" + node +
+                        "\nE: SUBSYSTEM=block\nE: DEVTYPE=" + devtype + "\n";
+    for (const QByteArray &property : properties)
+        record += "E: " + property + "\n";
+    return record + "A: dev=" + dev + "\n\n";
+}
 
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdx
-N: sdx
-E: DEVNAME=/dev/sdx
-E: SUBSYSTEM=block
-E: DEVTYPE=disk
-E: ID_VENDOR_ID=fffe
-E: ID_MODEL_ID=fff9
-E: ID_SERIAL_SHORT=PB632E2E0001
-E: ID_INSTANCE=0:0
-A: dev=8:16
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdx/sdx1
-N: sdx1
-E: DEVNAME=/dev/sdx1
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_VENDOR_ID=fffe
-E: ID_MODEL_ID=fff9
-E: ID_SERIAL_SHORT=PB632E2E0001
-E: ID_FS_LABEL=PB632
-E: ID_INSTANCE=0:0
-A: dev=8:17
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:1/block/sdy
-N: sdy
-E: DEVNAME=/dev/sdy
-E: SUBSYSTEM=block
-E: DEVTYPE=disk
-E: ID_VENDOR_ID=fffe
-E: ID_MODEL_ID=fff9
-E: ID_SERIAL_SHORT=PB632E2E0001
-E: ID_INSTANCE=0:1
-A: dev=8:32
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:1/block/sdy/sdy1
-N: sdy1
-E: DEVNAME=/dev/sdy1
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_VENDOR_ID=fffe
-E: ID_MODEL_ID=fff9
-E: ID_SERIAL_SHORT=PB632E2E0001
-E: ID_FS_LABEL=SDCARD
-E: ID_INSTANCE=0:1
-A: dev=8:33
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host7/target7:0:0/7:0:0:0/block/sdz/sdz1
-N: sdz1
-E: DEVNAME=/dev/sdz1
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_VENDOR_ID=0781
-E: ID_MODEL_ID=5581
-E: ID_SERIAL_SHORT=4C530001
-E: ID_FS_LABEL=STICK
-E: ID_INSTANCE=0:0
-A: dev=8:49
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/host8/target8:0:0/8:0:0:0/block/sdw/sdw1
-N: sdw1
-E: DEVNAME=/dev/sdw1
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_VENDOR_ID=FFFE
-E: ID_MODEL_ID=fff9
-E: ID_SERIAL_SHORT=PB632UPPER01
-E: ID_FS_LABEL=PB632
-E: ID_INSTANCE=0:0
-A: dev=8:65
-
-P: /devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/host9/target9:0:0/9:0:0:0/block/sdv/sdv1
-N: sdv1
-E: DEVNAME=/dev/sdv1
-E: SUBSYSTEM=block
-E: DEVTYPE=partition
-E: ID_VENDOR_ID=0bda
-E: ID_MODEL_ID=0109
-E: ID_SERIAL_SHORT=20120501030900000
-E: ID_FS_LABEL=CAMERA
-E: ID_INSTANCE=0:0
-A: dev=8:81
-)";
+QByteArray udevDatabase()
+{
+    const char *const reader = "0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/";
+    const QByteArrayList pocketbook{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9",
+                                    "ID_SERIAL_SHORT=PB632E2E0001"};
+    const auto with = [](QByteArrayList list, const QByteArrayList &more) { return list << more; };
+    return udevDevice("0000:00:0e.0/nvme/nvme0/nvme0n1/nvme0n1p2", "nvme0n1p2", "partition",
+                      {"ID_MODEL=Samsung SSD 970 EVO Plus 1TB", "ID_SERIAL_SHORT=S4EWNX0R123456",
+                       "ID_FS_LABEL=home"},
+                      "259:2") +
+           udevDevice(QByteArray(reader) + "6:0:0:0/block/sdx", "sdx", "disk",
+                      with(pocketbook, {"ID_INSTANCE=0:0"}), "8:16") +
+           udevDevice(QByteArray(reader) + "6:0:0:0/block/sdx/sdx1", "sdx1", "partition",
+                      with(pocketbook, {"ID_FS_LABEL=PB632", "ID_INSTANCE=0:0"}), "8:17") +
+           udevDevice(QByteArray(reader) + "6:0:0:1/block/sdy", "sdy", "disk",
+                      with(pocketbook, {"ID_INSTANCE=0:1"}), "8:32") +
+           udevDevice(QByteArray(reader) + "6:0:0:1/block/sdy/sdy1", "sdy1", "partition",
+                      with(pocketbook, {"ID_FS_LABEL=SDCARD", "ID_INSTANCE=0:1"}), "8:33") +
+           udevDevice("0000:00:14.0/usb1/1-2/1-2:1.0/host7/target7:0:0/7:0:0:0/block/sdz/sdz1",
+                      "sdz1", "partition",
+                      {"ID_VENDOR_ID=0781", "ID_MODEL_ID=5581", "ID_SERIAL_SHORT=4C530001",
+                       "ID_FS_LABEL=STICK", "ID_INSTANCE=0:0"},
+                      "8:49") +
+           udevDevice("0000:00:14.0/usb1/1-3/1-3:1.0/host8/target8:0:0/8:0:0:0/block/sdw/sdw1",
+                      "sdw1", "partition",
+                      {"ID_VENDOR_ID=FFFE", "ID_MODEL_ID=fff9", "ID_SERIAL_SHORT=PB632UPPER01",
+                       "ID_FS_LABEL=PB632", "ID_INSTANCE=0:0"},
+                      "8:65") +
+           udevDevice("0000:00:14.0/usb1/1-4/1-4:1.0/host9/target9:0:0/9:0:0:0/block/sdv/sdv1",
+                      "sdv1", "partition",
+                      {"ID_VENDOR_ID=0bda", "ID_MODEL_ID=0109", "ID_SERIAL_SHORT=20120501030900000",
+                       "ID_FS_LABEL=CAMERA", "ID_INSTANCE=0:0"},
+                      "8:81");
+}
 
 // Runs inside the new namespaces: "$1" and "$3" become the volumes of /dev/sdx1 and /dev/sdy1
 // holding copies of the trees "$2" and "$4"; the rest is the command to run on them.
@@ -318,7 +273,7 @@ void tst_detection_e2e::initTestCase()
     card.addFile("system/profiles/readme.txt", "not a profile");
 
     const QString recordFile = root + QStringLiteral("/devices.umockdev");
-    QVERIFY(testenv::writeFile(recordFile.toStdString(), udevDatabase));
+    QVERIFY(testenv::writeFile(recordFile.toStdString(), udevDatabase()));
 
     const QString settingsDir = root + QStringLiteral("/settings");
     QVERIFY(QDir(settingsDir).mkpath(QStringLiteral("data")));
