@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -34,6 +33,20 @@ bool staysInside(const fs::path &entryName)
         return false;
     return std::none_of(entryName.begin(), entryName.end(),
                         [](const fs::path &part) { return part == ".."; });
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
 }
 
 void removeQuietly(const fs::path &path)
@@ -291,6 +304,8 @@ int zipExtractIndex(zip_t *archive, zip_uint64_t index, const fs::path &output,
     }
     qDebug() << "Export paths (old/new)" << toQString(output) << toQString(target);
 
+    // A folder entry ("photos/") is the folder itself, made like those on the way to a file.
+    const bool folderEntry = !target.empty() && !target.has_filename();
     const fs::path parent = target.parent_path();
     try {
         if (!parent.empty() && !fs::exists(parent) && !fs::create_directories(parent)) {
@@ -304,26 +319,30 @@ int zipExtractIndex(zip_t *archive, zip_uint64_t index, const fs::path &output,
         return -2;
     }
 
-    fs::path temporary = target;
-    temporary += ".tmp";
-    qDebug() << "Extracting:" << toQString(target) << ">>" << toQString(temporary);
+    if (folderEntry) {
+        zip_fclose(entry);
+        std::error_code error;
+        return fs::is_directory(parent, error) ? 1 : -2;
+    }
 
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        qWarning() << "Failed opening (temporary) output file";
+    // A name of its own beside the target: an entry called like "<target>.tmp" that came
+    // earlier (or any file already there) is never overwritten, nor followed if a link.
+    std::string pattern = target.string() + ".XXXXXX.tmp";
+    const int fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
+    if (fd < 0) {
+        qWarning() << "Failed opening (temporary) output file" << toQString(target);
         zip_fclose(entry);
         return -1;
     }
+    const fs::path temporary(pattern);
+    qDebug() << "Extracting:" << toQString(target) << ">>" << toQString(temporary);
 
     char buffer[4096];
     zip_int64_t read = 0;
-    while (out) {
-        read = zip_fread(entry, buffer, sizeof buffer);
-        if (read < 1)
-            break;
-        out.write(buffer, static_cast<std::streamsize>(read));
-    }
-    out.close();
+    bool written = true;
+    while (written && (read = zip_fread(entry, buffer, sizeof buffer)) > 0)
+        written = writeAll(fd, buffer, size_t(read));
+    written = ::close(fd) == 0 && written;
     // A damaged entry (bad compressed data, wrong checksum) shows as a negative read;
     // moving what was written into place would pass a truncated file off as complete.
     const QString readError = read < 0 ? QString::fromUtf8(zip_file_strerror(entry)) : QString();
@@ -333,7 +352,7 @@ int zipExtractIndex(zip_t *archive, zip_uint64_t index, const fs::path &output,
         removeQuietly(temporary);
         return -1;
     }
-    if (out.fail()) {
+    if (!written) {
         qWarning() << "Writing failed" << toQString(temporary);
         removeQuietly(temporary);
         return -1;

@@ -50,179 +50,138 @@ class tst_udevblockdevices : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        UMockdevTestbed *probe = umockdev_testbed_new();
+        // umockdev_in_mock_environment() keeps its first answer, which is "no" until a test
+        // bed exists. Without the preload the host's own devices would be read instead.
+        const bool mocked = umockdev_in_mock_environment();
+        g_object_unref(probe);
+        if (!mocked)
+            QSKIP("umockdev is not active: run with LD_PRELOAD=libumockdev-preload.so.0 "
+                  "or through umockdev-wrapper (Debian package umockdev)");
+    }
 
-    void blockDevice_carriesPropertiesAsUdevHoldsThem_data();
-    void blockDevice_carriesPropertiesAsUdevHoldsThem();
-    void severalDevices_eachListedOnce();
-    void nonBlockDevices_notListed();
-    void secondCall_seesDevicesAddedSinceTheFirst();
-    void emptySystem_warnsAndReturnsNullopt();
+    void init() { m_testbed = umockdev_testbed_new(); }
 
-    void mountSource_copiesEveryVolumeOfQStorageInfo();
+    void cleanup()
+    {
+        g_object_unref(m_testbed);
+        m_testbed = nullptr;
+    }
+
+    void blockDevice_carriesPropertiesAsUdevHoldsThem_data()
+    {
+        QTest::addColumn<QStringList>("properties"); // in the order of BlockDevice's fields
+
+        QTest::newRow("PocketBook main memory")
+            << QStringList{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9", "ID_SERIAL_SHORT=PB632A1B2C3",
+                           "ID_FS_LABEL=PB632", "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"};
+        QTest::newRow("no label, serial or instance")
+            << QStringList{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9", "DEVNAME=/dev/sdb"};
+        QTest::newRow("nothing at all") << QStringList{};
+        // A set but empty property is not a missing one.
+        QTest::newRow("empty label")
+            << QStringList{"ID_VENDOR_ID=fffe", "ID_FS_LABEL=", "DEVNAME=/dev/sdb"};
+        // The bytes are UTF-8 and reach the user's screen as the same characters.
+        QTest::newRow("non-ASCII serial and label")
+            << QStringList{"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=ПБ-№7", "ID_FS_LABEL=Lëser 📚",
+                           "DEVNAME=/dev/sdb"};
+        // udev's escaped form lives in ID_FS_LABEL_ENC; ID_FS_LABEL is read as stored.
+        QTest::newRow("backslash sequence in label, spaces around serial") << QStringList{
+            "ID_SERIAL_SHORT= 12 34 ", "ID_FS_LABEL=My\\x20Reader", "DEVNAME=/dev/sdb"};
+    }
+
+    void blockDevice_carriesPropertiesAsUdevHoldsThem()
+    {
+        QFETCH(QStringList, properties);
+        addDevice("block", "sdb", properties);
+
+        const auto devices = UdevBlockDevices().blockDevices();
+        QVERIFY(devices);
+        QCOMPARE(devices->size(), size_t(1));
+        QCOMPARE(describe(devices->front()), properties);
+    }
+
+    // Disks, partitions and other subsystems' devices of the same reader side by side.
+    void blockDevicesOnly_eachListedOnce()
+    {
+        const QByteArray disk = addDevice("block", "sda", {"DEVNAME=/dev/sda"});
+        addDevice("block", "sda1", {"DEVNAME=/dev/sda1", "ID_FS_LABEL=root"}, disk);
+        const QStringList first{"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/sdb",
+                                "ID_INSTANCE=0:0"};
+        const QStringList second{"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/sdc",
+                                 "ID_INSTANCE=0:1"};
+        addDevice("block", "sdb", first);
+        addDevice("block", "sdc", second);
+        addDevice("usb", "1-1",
+                  {"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/bus/usb/001/002"});
+        addDevice("tty", "ttyACM0", {"ID_VENDOR_ID=fffe", "DEVNAME=/dev/ttyACM0"});
+
+        const auto devices = UdevBlockDevices().blockDevices();
+        QVERIFY(devices);
+        QList<QStringList> listed;
+        for (const BlockDevice &device : sortedByNode(*devices))
+            listed << describe(device);
+        QCOMPARE(
+            listed,
+            (QList<QStringList>{
+                {"DEVNAME=/dev/sda"}, {"ID_FS_LABEL=root", "DEVNAME=/dev/sda1"}, first, second}));
+    }
+
+    void secondCall_seesDevicesAddedSinceTheFirst()
+    {
+        UdevBlockDevices source;
+        addDevice("block", "sdb", {"DEVNAME=/dev/sdb"});
+        QCOMPARE(source.blockDevices()->size(), size_t(1));
+
+        addDevice("block", "sdc", {"DEVNAME=/dev/sdc"});
+        const auto devices = source.blockDevices();
+        QVERIFY(devices);
+        QCOMPARE(devices->size(), size_t(2));
+    }
+
+    void emptySystem_noList() { QVERIFY(!UdevBlockDevices().blockDevices()); }
+
+    void mountSource_copiesEveryVolumeOfQStorageInfo()
+    {
+        const QList<QStorageInfo> expected = QStorageInfo::mountedVolumes();
+        const std::vector<MountedVolume> volumes = QtMountSource().mountedVolumes();
+        QCOMPARE(int(volumes.size()), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(QByteArray::fromStdString(volumes[i].device), expected[i].device());
+            QCOMPARE(QString::fromStdString(volumes[i].rootPath.string()), expected[i].rootPath());
+            QCOMPARE(QString::fromStdString(volumes[i].displayName), expected[i].displayName());
+            QCOMPARE(volumes[i].valid, expected[i].isValid());
+        }
+    }
 
 private:
     // Returns the new device's system path.
     QByteArray addDevice(const char *subsystem, const char *name, const QStringList &properties,
-                         const QByteArray &parent = QByteArray());
+                         const QByteArray &parent = QByteArray())
+    {
+        std::vector<QByteArray> texts;
+        for (const QString &property : properties) {
+            const int equals = property.indexOf(QLatin1Char('='));
+            texts.push_back(property.left(equals).toUtf8());
+            texts.push_back(property.mid(equals + 1).toUtf8());
+        }
+        std::vector<gchar *> pairs;
+        for (QByteArray &text : texts)
+            pairs.push_back(text.data());
+        pairs.push_back(nullptr);
+        gchar *noAttributes[] = {nullptr};
+        gchar *syspath = umockdev_testbed_add_devicev(
+            m_testbed, subsystem, name, parent.isEmpty() ? nullptr : parent.constData(),
+            noAttributes, pairs.data());
+        const QByteArray result(syspath);
+        g_free(syspath);
+        return result;
+    }
 
     UMockdevTestbed *m_testbed = nullptr;
 };
-
-void tst_udevblockdevices::initTestCase()
-{
-    UMockdevTestbed *probe = umockdev_testbed_new();
-    // umockdev_in_mock_environment() keeps its first answer, which is "no" until a test
-    // bed exists. Without the preload the host's own devices would be read instead.
-    const bool mocked = umockdev_in_mock_environment();
-    g_object_unref(probe);
-    if (!mocked)
-        QSKIP("umockdev is not active: run with LD_PRELOAD=libumockdev-preload.so.0 "
-              "or through umockdev-wrapper (Debian package umockdev)");
-}
-
-void tst_udevblockdevices::init()
-{
-    m_testbed = umockdev_testbed_new();
-}
-
-void tst_udevblockdevices::cleanup()
-{
-    g_object_unref(m_testbed);
-    m_testbed = nullptr;
-}
-
-QByteArray tst_udevblockdevices::addDevice(const char *subsystem, const char *name,
-                                           const QStringList &properties, const QByteArray &parent)
-{
-    std::vector<QByteArray> texts;
-    for (const QString &property : properties) {
-        const int equals = property.indexOf(QLatin1Char('='));
-        texts.push_back(property.left(equals).toUtf8());
-        texts.push_back(property.mid(equals + 1).toUtf8());
-    }
-    std::vector<gchar *> pairs;
-    for (QByteArray &text : texts)
-        pairs.push_back(text.data());
-    pairs.push_back(nullptr);
-    gchar *noAttributes[] = {nullptr};
-    gchar *syspath = umockdev_testbed_add_devicev(m_testbed, subsystem, name,
-                                                  parent.isEmpty() ? nullptr : parent.constData(),
-                                                  noAttributes, pairs.data());
-    const QByteArray result(syspath);
-    g_free(syspath);
-    return result;
-}
-
-void tst_udevblockdevices::blockDevice_carriesPropertiesAsUdevHoldsThem_data()
-{
-    QTest::addColumn<QStringList>("properties"); // in the order of BlockDevice's fields
-
-    QTest::newRow("PocketBook main memory")
-        << QStringList{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9", "ID_SERIAL_SHORT=PB632A1B2C3",
-                       "ID_FS_LABEL=PB632", "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"};
-    QTest::newRow("other vendor") << QStringList{"ID_VENDOR_ID=0781",      "ID_MODEL_ID=5581",
-                                                 "ID_SERIAL_SHORT=4C5300", "ID_FS_LABEL=STICK",
-                                                 "DEVNAME=/dev/sdd",       "ID_INSTANCE=0:0"};
-    // Judging the vendor is the registry's business; the id arrives unchanged.
-    QTest::newRow("upper-case vendor id")
-        << QStringList{"ID_VENDOR_ID=FFFE", "ID_MODEL_ID=fff9", "ID_SERIAL_SHORT=PB1",
-                       "ID_FS_LABEL=PB632", "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"};
-    QTest::newRow("no file-system label")
-        << QStringList{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9", "ID_SERIAL_SHORT=PB1",
-                       "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"};
-    QTest::newRow("no serial, no instance") << QStringList{"ID_VENDOR_ID=fffe", "ID_MODEL_ID=fff9",
-                                                           "ID_FS_LABEL=PB632", "DEVNAME=/dev/sdb"};
-    QTest::newRow("internal disk: node only") << QStringList{"DEVNAME=/dev/sda"};
-    QTest::newRow("nothing at all") << QStringList{};
-    // A set but empty property is not a missing one.
-    QTest::newRow("empty label") << QStringList{"ID_VENDOR_ID=fffe",
-                                                "ID_FS_LABEL=", "DEVNAME=/dev/sdb"};
-    // The bytes are UTF-8 and reach the user's screen as the same characters.
-    QTest::newRow("non-ASCII serial and label") << QStringList{
-        "ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=ПБ-№7", "ID_FS_LABEL=Lëser 📚", "DEVNAME=/dev/sdb"};
-    // udev's escaped form lives in ID_FS_LABEL_ENC; ID_FS_LABEL is read as stored, not decoded.
-    QTest::newRow("backslash sequence in label, spaces around serial")
-        << QStringList{"ID_SERIAL_SHORT= 12 34 ", "ID_FS_LABEL=My\\x20Reader", "DEVNAME=/dev/sdb"};
-}
-
-void tst_udevblockdevices::blockDevice_carriesPropertiesAsUdevHoldsThem()
-{
-    QFETCH(QStringList, properties);
-    addDevice("block", "sdb", properties);
-
-    const auto devices = UdevBlockDevices().blockDevices();
-    QVERIFY(devices);
-    QCOMPARE(devices->size(), size_t(1));
-    QCOMPARE(describe(devices->front()), properties);
-}
-
-void tst_udevblockdevices::severalDevices_eachListedOnce()
-{
-    const QByteArray disk = addDevice("block", "sda", {"DEVNAME=/dev/sda"});
-    addDevice("block", "sda1", {"DEVNAME=/dev/sda1", "ID_FS_LABEL=root"}, disk);
-    addDevice("block", "sdb",
-              {"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"});
-    addDevice("block", "sdc",
-              {"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/sdc", "ID_INSTANCE=0:1"});
-
-    const auto devices = UdevBlockDevices().blockDevices();
-    QVERIFY(devices);
-    const std::vector<BlockDevice> sorted = sortedByNode(*devices);
-    QCOMPARE(sorted.size(), size_t(4));
-    QCOMPARE(describe(sorted[0]), (QStringList{"DEVNAME=/dev/sda"}));
-    QCOMPARE(describe(sorted[1]), (QStringList{"ID_FS_LABEL=root", "DEVNAME=/dev/sda1"}));
-    QCOMPARE(describe(sorted[2]), (QStringList{"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1",
-                                               "DEVNAME=/dev/sdb", "ID_INSTANCE=0:0"}));
-    QCOMPARE(describe(sorted[3]), (QStringList{"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1",
-                                               "DEVNAME=/dev/sdc", "ID_INSTANCE=0:1"}));
-}
-
-void tst_udevblockdevices::nonBlockDevices_notListed()
-{
-    addDevice("usb", "1-1",
-              {"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/bus/usb/001/002"});
-    addDevice("tty", "ttyACM0", {"ID_VENDOR_ID=fffe", "DEVNAME=/dev/ttyACM0"});
-    addDevice("block", "sdb", {"DEVNAME=/dev/sdb"});
-
-    const auto devices = UdevBlockDevices().blockDevices();
-    QVERIFY(devices);
-    QCOMPARE(devices->size(), size_t(1));
-    QCOMPARE(describe(devices->front()), (QStringList{"DEVNAME=/dev/sdb"}));
-}
-
-void tst_udevblockdevices::secondCall_seesDevicesAddedSinceTheFirst()
-{
-    UdevBlockDevices source;
-    addDevice("block", "sdb", {"DEVNAME=/dev/sdb"});
-    QCOMPARE(source.blockDevices()->size(), size_t(1));
-
-    addDevice("block", "sdc", {"DEVNAME=/dev/sdc"});
-    const auto devices = source.blockDevices();
-    QVERIFY(devices);
-    QCOMPARE(devices->size(), size_t(2));
-}
-
-void tst_udevblockdevices::emptySystem_warnsAndReturnsNullopt()
-{
-    QTest::ignoreMessage(QtWarningMsg, "Enumerate_get_list_entry failed.");
-    QVERIFY(!UdevBlockDevices().blockDevices());
-}
-
-void tst_udevblockdevices::mountSource_copiesEveryVolumeOfQStorageInfo()
-{
-    const QList<QStorageInfo> expected = QStorageInfo::mountedVolumes();
-    const std::vector<MountedVolume> volumes = QtMountSource().mountedVolumes();
-    QCOMPARE(int(volumes.size()), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        QCOMPARE(QByteArray::fromStdString(volumes[i].device), expected[i].device());
-        QCOMPARE(QString::fromStdString(volumes[i].rootPath.string()), expected[i].rootPath());
-        QCOMPARE(QString::fromStdString(volumes[i].displayName), expected[i].displayName());
-        QCOMPARE(volumes[i].valid, expected[i].isValid());
-    }
-}
 
 QTEST_GUILESS_MAIN(tst_udevblockdevices)
 #include "tst_udevblockdevices.moc"

@@ -1,7 +1,13 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <system_error>
 
@@ -57,6 +63,37 @@ QProcessEnvironment isolatedEnvironment(const QString &root)
     return env;
 }
 
+QByteArray waitForLog(QProcess &program, const QString &logFile, const QList<QByteArray> &needles,
+                      int timeoutMs)
+{
+    QByteArray log;
+    const auto done = [&] {
+        log = readFile(logFile.toStdString());
+        return program.state() != QProcess::Running ||
+               std::any_of(needles.begin(), needles.end(),
+                           [&log](const QByteArray &needle) { return log.contains(needle); });
+    };
+    if (done())
+        return log;
+    // The folder tells of the file's creation, the file of every write to it.
+    QFileSystemWatcher watcher({QFileInfo(logFile).absolutePath()});
+    QEventLoop loop;
+    const auto check = [&] {
+        if (!watcher.files().contains(logFile) && QFile::exists(logFile))
+            watcher.addPath(logFile);
+        if (done())
+            loop.quit();
+    };
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, check);
+    QObject::connect(&program, &QProcess::stateChanged, &loop, check);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check();
+    if (!done())
+        loop.exec();
+    return log;
+}
+
 bool writeFile(const std::filesystem::path &path, const QByteArray &bytes)
 {
     std::error_code ec;
@@ -81,7 +118,6 @@ QByteArray readFile(const std::filesystem::path &path)
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QRegularExpression>
-#include <QThread>
 
 namespace testenv {
 
@@ -97,10 +133,10 @@ VirtualDisplay::VirtualDisplay()
         return;
     }
     // -displayfd lets the server pick a free display number and tell us which.
-    m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                          QStringLiteral("-screen"), QStringLiteral("0"),
-                          QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp")});
+    m_server.start(xvfb,
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                    QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp")});
     if (!m_server.waitForStarted()) {
         m_whyNot = QStringLiteral("Xvfb did not start");
         return;
@@ -145,27 +181,24 @@ QProcessEnvironment displayEnvironment(const QString &display)
 
 QString VirtualDisplay::waitForWindow(const QString &title, int timeoutMs) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    const QString pattern = QStringLiteral("^") + QRegularExpression::escape(title) +
-                            QStringLiteral("$");
-    while (timer.elapsed() < timeoutMs) {
-        const RunResult found = run(QStringLiteral("xdotool"),
-                                    {QStringLiteral("search"), QStringLiteral("--name"), pattern},
-                                    displayEnvironment(m_display), QString(), 10000);
-        const QList<QByteArray> ids = found.standardOutput.trimmed().split('\n');
-        if (found.exitCode == 0 && !ids.isEmpty() && !ids.last().isEmpty())
-            return QString::fromLatin1(ids.last());
-        QThread::msleep(200);
-    }
+    // xdotool waits for the window itself; the run's time limit bounds the wait.
+    const QString pattern =
+        QStringLiteral("^") + QRegularExpression::escape(title) + QStringLiteral("$");
+    const RunResult found =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), pattern},
+            displayEnvironment(m_display), QString(), timeoutMs);
+    const QList<QByteArray> ids = found.standardOutput.trimmed().split('\n');
+    if (found.finished && found.exitCode == 0 && !ids.isEmpty() && !ids.last().isEmpty())
+        return QString::fromLatin1(ids.last());
     return {};
 }
 
 bool VirtualDisplay::pressKey(const QString &windowId, const QString &key) const
 {
     const RunResult result = run(QStringLiteral("xdotool"),
-                                 {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                                  windowId, QStringLiteral("key"), key},
+                                 {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId,
+                                  QStringLiteral("key"), key},
                                  displayEnvironment(m_display), QString(), 10000);
     return result.finished && result.exitCode == 0;
 }

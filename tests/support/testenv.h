@@ -35,6 +35,12 @@ RunResult run(const QString &program, const QStringList &arguments,
 /// test never touches the real user's settings.
 QProcessEnvironment isolatedEnvironment(const QString &root);
 
+/// Waits until the log file `logFile` of the running `program` holds one of `needles`, the
+/// program ends, or `timeoutMs` passes (woken by changes to the file, not by polling);
+/// returns the log as it is then.
+QByteArray waitForLog(QProcess &program, const QString &logFile, const QList<QByteArray> &needles,
+                      int timeoutMs = 60000);
+
 /// Writes `bytes` to `path`, creating parent folders; false on any failure.
 bool writeFile(const std::filesystem::path &path, const QByteArray &bytes);
 /// Reads a whole file; an empty array when it cannot be read.
