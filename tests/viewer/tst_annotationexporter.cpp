@@ -96,6 +96,13 @@ std::unique_ptr<Viewer> fixtureViewer()
     return viewer;
 }
 
+// A creation time as the table's date column shows it.
+QString shown(int64_t created)
+{
+    return QLocale::c().toString(QDateTime::fromSecsSinceEpoch(created),
+                                 QStringLiteral("d MMM yyyy hh:mm"));
+}
+
 QString withoutTime(QString text)
 {
     static const QRegularExpression stamp(
@@ -116,6 +123,7 @@ private slots:
     void export_wholeDocument_data();
     void export_wholeDocument();
     void export_documentHeader_stampsExportTime();
+    void markdown_hostileTexts_stayLiteralText();
     void plainText_ruleFollowsBookHeaderUpTo80_data();
     void plainText_ruleFollowsBookHeaderUpTo80();
     void csv_separatorSettingReplacesEverySemicolon_data();
@@ -254,6 +262,16 @@ void tst_annotationexporter::export_wholeDocument_data()
     QTest::newRow("csv title/page") << 2 << 3 << C + ca3 + ca12 + cb5 + cb9;
     QTest::newRow("csv selection") << 2 << 4 << C + cb9 + ca3 + ca12 + cb5;
     QTest::newRow("csv unknown mode as viewer") << 2 << 7 << C + ca3 + cb5 + cb9 + ca12;
+
+    const QString M = "# Annotations export (TIME)\n\n";
+    const QString mA = QString::fromUtf8("## Alpha \u2014 Ann Author\n\n"),
+                  mB = QString::fromUtf8("## Beta \u2014 Bob Writer\n\n");
+    const QString ma3 = "> Alpha three\n\n*p. 3, " + shown(1000400) + "*\n\nn a3\n\n",
+                  ma12 = "> Alpha twelve\n\n*p. 12, " + shown(1000100) + "*\n\n",
+                  mb5 = "> Beta five\n\n*p. 5, " + shown(1000300) + "*\n\nnote b5\n\n",
+                  mb9 = "> Beta nine\n\n*p. 9, " + shown(1000200) + "*\n\nn b9\n\n";
+    QTest::newRow("md viewer") << 3 << 0 << M + mA + ma3 + mB + mb5 + mb9 + mA + ma12;
+    QTest::newRow("md title/page") << 3 << 3 << M + mA + ma3 + ma12 + mB + mb5 + mb9;
 }
 
 void tst_annotationexporter::export_wholeDocument()
@@ -269,6 +287,26 @@ void tst_annotationexporter::export_wholeDocument()
     const QString text = toClipboard(*viewer, export_format(format), export_sortmode(mode));
     QCOMPARE(withoutTime(text), expected);
     QCOMPARE(m_message, QStringLiteral("Exported 4 highlights to clipboard"));
+}
+
+void tst_annotationexporter::markdown_hostileTexts_stayLiteralText()
+{
+    Viewer viewer({note(1, 1000000, 4, 1, "# not a heading\n1. not a list\n- nor this\n===",
+                        "> no quote\n\n2) no list"),
+                   note(1, 1000001, 5, 2,
+                        "[x](y) `code` a|b *em* _em_ <b> &amp; C#\r\n\r\n\r\n    no code\\",
+                        "")},
+                  {{1, {1, 0, "Title #", "<Eve> | [me]"}}});
+    viewer.selectAll();
+    const QString text = toClipboard(viewer, export_markdown, export_sort_title_page, true);
+    const QString expected = QString::fromUtf8(
+        "## Title \\# \u2014 \\<Eve\\> \\| \\[me\\]\n\n"
+        "> \\# not a heading\\\n> 1\\. not a list\\\n> \\- nor this\\\n> \\===\n\n"
+        "*p. 4, ") + shown(1000000) + QString::fromUtf8("*\n\n"
+        "\\> no quote\n\n2\\) no list\n\n"
+        "> \\[x\\](y) \\`code\\` a\\|b \\*em\\* \\_em\\_ \\<b\\> \\&amp; C\\#\n>\n"
+        "> no code\\\\\n\n*p. 5, ") + shown(1000001) + QStringLiteral("*\n\n");
+    QCOMPARE(text, expected);
 }
 
 void tst_annotationexporter::export_documentHeader_stampsExportTime()
@@ -470,6 +508,7 @@ void tst_annotationexporter::fileExport_dialogStartsAtStoredPathWithExtension_da
         << QString() << 2 << QDir::homePath() + QStringLiteral("/annotation-export.csv");
     QTest::newRow("stored txt, html chosen") << "/srv/ex/notes.txt" << 1 << "/srv/ex/notes.html";
     QTest::newRow("stored without extension") << "/srv/ex/notes" << 0 << "/srv/ex/notes.txt";
+    QTest::newRow("markdown") << "/srv/ex/notes.txt" << 3 << "/srv/ex/notes.md";
 }
 
 void tst_annotationexporter::fileExport_dialogStartsAtStoredPathWithExtension()
@@ -488,7 +527,7 @@ void tst_annotationexporter::fileExport_dialogStartsAtStoredPathWithExtension()
     QCOMPARE(prompts.choosers.size(), 1);
     QCOMPARE(prompts.choosers[0].dir, startPath);
     QCOMPARE(prompts.choosers[0].filter,
-             QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv)"));
+             QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv);;Markdown (*.md)"));
 }
 
 void tst_annotationexporter::fileExport_writesFileAndRemembersPath()
