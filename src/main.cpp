@@ -50,11 +50,23 @@ void logStartupBlock(const globalsClass &globals, bool datadirViaCLI)
              << QString::fromStdString(logFilePath());
 }
 
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // --help and --version answer on the terminal, also where there is no display.
+    if (CommandLine::answersWithoutWindow(arguments))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv);
+    QCoreApplication &app = *application;
     QCoreApplication::setOrganizationName(QString::fromUtf8(appinfo::organisationName));
     QCoreApplication::setApplicationName(QString::fromUtf8(appinfo::applicationName));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(appinfo::applicationVersion));
@@ -82,7 +94,7 @@ int main(int argc, char *argv[])
         toPath(writableLocation(QStandardPaths::GenericConfigLocation)));
 
     {
-        const auto settings = openIniSettings(globals->settingsGeneral, IniCodec::Default);
+        const auto settings = openIniSettings(globals->settingsGeneral);
         globals->debuglog =
             commandLine.debug() || readBool(*settings, settingskeys::enableDebuglog, false);
     }
@@ -116,7 +128,7 @@ int main(int argc, char *argv[])
         // are queued and reach the window once the event loop runs.
         std::thread firstScan([registry] { registry->device_scan(true); });
         firstScan.join();
-        status = app.exec();
+        status = QApplication::exec();
     }
     return status;
 }

@@ -1,13 +1,17 @@
 #include "backup/fileutils.h"
 
+#include "backup/safewrite.h"
 #include "core/textconv.h"
 
 #include <QDebug>
 #include <QString>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <fstream>
@@ -76,6 +80,44 @@ bool copyFileSafe(const fs::path &source, const fs::path &destination, fs::copy_
         return false;
     qDebug() << "Succesfully copied:" << toQString(source) << "-->" << toQString(destination);
     return true;
+}
+
+bool copyFilesReplacing(const std::vector<std::pair<fs::path, fs::path>> &files)
+{
+    std::vector<std::pair<fs::path, fs::path>> written; // (temporary, destination)
+    auto discardAll = [&written] {
+        for (const auto &file : written)
+            discardSafeWrite(file.first);
+    };
+    for (const auto &[source, destination] : files) {
+        SafeWriteOptions options;
+        options.deferCommit = true;
+        options.keepSourceTime = true;
+        const SafeWriteResult result = safeCopyFile(source, destination, options);
+        if (!result.ok) {
+            qWarning() << "Error copying file." << toQString(source) << "-->"
+                       << toQString(destination) << QString::fromStdString(result.error);
+            discardAll();
+            return false;
+        }
+        written.emplace_back(result.temporary, destination);
+    }
+    if (!written.empty() && !syncFileSystem(written.front().first)) {
+        qWarning() << "Error copying file: cannot flush" << toQString(written.front().second);
+        discardAll();
+        return false;
+    }
+    bool renamed = true;
+    for (const auto &[temporary, destination] : written) {
+        const SafeWriteResult result = commitSafeWrite(temporary, destination);
+        if (!result.ok) {
+            qWarning() << "Error copying file." << QString::fromStdString(result.error);
+            renamed = false;
+        } else {
+            syncFolder(destination.parent_path());
+        }
+    }
+    return renamed;
 }
 
 fs::path getWalFile(const fs::path &db, bool always)

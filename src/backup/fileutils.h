@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// Free functions on files, directory trees and ZIP archives shared by backup, mirror,
@@ -34,6 +35,14 @@ struct FileSizeWriteTime
 /// made and both files have the same size. A copy skipped by `options` returns false.
 bool copyFileSafe(const std::filesystem::path &source, const std::filesystem::path &destination,
                   std::filesystem::copy_options options);
+
+/// Copies each (source, destination) pair so that the old destinations survive any failure:
+/// every source is first copied to a temporary file in the destination's folder, checked
+/// for size, given the source's modification time and flushed to disk; only when all copies
+/// are complete are they renamed over their destinations (and the folders flushed). On a
+/// failure nothing is replaced and no temporary file is left. Never throws.
+bool copyFilesReplacing(
+    const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> &files);
 
 /// The "-wal" companion of a SQLite database: always when `always`, otherwise only if it
 /// exists and is not empty (else an empty path). Throws on errors other than "not found".

@@ -127,7 +127,8 @@ SafeWriteResult writeThroughTemporary(const fs::path &destination, const ChunkPu
     }
 
     if (options.modificationTime >= 0) {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {options.modificationTime, 0}};
+        const struct timespec times[2] = {{0, UTIME_OMIT},
+                                            {options.modificationTime, options.modificationNanoseconds}};
         ::futimens(out.fd, times);
     }
     if (!options.deferCommit && ::fsync(out.fd) != 0)
@@ -228,6 +229,10 @@ SafeWriteResult safeCopyFile(const fs::path &source, const fs::path &destination
     }
     if (options.expectedSize < 0)
         options.expectedSize = info.st_size;
+    if (options.keepSourceTime) {
+        options.modificationTime = info.st_mtim.tv_sec;
+        options.modificationNanoseconds = info.st_mtim.tv_nsec;
+    }
     const int fd = in.fd;
     // copy_file_range() copies inside the kernel; between file systems (or on an old kernel)
     // it refuses before copying anything, and plain reads and writes take over.

@@ -16,8 +16,11 @@ struct SafeWriteOptions
 {
     /// Keep an existing destination and fail instead of replacing it.
     bool keepExisting = false;
-    /// Give the new file this modification time (seconds since the epoch); -1 leaves "now".
+    /// Give the new file this modification time (seconds since the epoch and nanoseconds);
+    /// -1 leaves "now". safeCopyFile() sets it from the source when keepSourceTime is set.
     int64_t modificationTime = -1;
+    long modificationNanoseconds = 0;
+    bool keepSourceTime = false;
     /// The size the finished file must have; -1 checks only that every byte read was written.
     int64_t expectedSize = -1;
     /// Polled between chunks; when it turns true the write stops and the temporary file goes.

@@ -29,6 +29,17 @@ void CommandLine::process(const QCoreApplication &app)
     m_parser.process(app);
 }
 
+bool CommandLine::answersWithoutWindow(const QStringList &arguments)
+{
+    CommandLine commandLine;
+    QCommandLineParser &parser = commandLine.m_parser;
+    // Anything the parser does not know may be one of the GUI application's own options
+    // ("-platform"): only that object can tell.
+    if (!parser.parse(arguments))
+        return false;
+    return parser.isSet(QStringLiteral("help")) || commandLine.version();
+}
+
 bool CommandLine::debug() const
 {
     return m_parser.isSet(m_debug);

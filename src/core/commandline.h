@@ -16,6 +16,11 @@ public:
     /// Parses the application's arguments; exits the process for --help and unknown options.
     void process(const QCoreApplication &app);
 
+    /// True when `arguments` (the program's name first) parse and ask only for an answer on
+    /// the terminal (--help or --version): the program then needs no window system, and
+    /// must not create the GUI application object, which aborts without a display.
+    static bool answersWithoutWindow(const QStringList &arguments);
+
     bool debug() const;
     bool portable() const;
     bool settingsdirGiven() const;

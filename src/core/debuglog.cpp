@@ -63,9 +63,12 @@ QString formatLogLine(int type, const QString &time, const QString &message)
 int openLogFile(const std::string &path)
 {
     // The log has a fixed name in the shared temporary folder: a symbolic link planted
-    // there by someone else must never make us truncate the file it points to.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
+    // there by someone else must never make us truncate the file it points to, and a FIFO
+    // or a device must not block start-up, so the open does not wait (a FIFO without a
+    // reader fails at once) and anything but a regular file is refused afterwards.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+               S_IRUSR | S_IWUSR);
     if (fd < 0)
         return -1;
     struct stat info {};
@@ -73,6 +76,7 @@ int openLogFile(const std::string &path)
         ::close(fd);
         return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // A log left by an older version may be readable by others; it holds paths and names.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
     return fd;

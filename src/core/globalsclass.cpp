@@ -70,7 +70,7 @@ globalsClass::globalsClass(bool portable, const std::string &settingsdir,
             settingsDevices = datadir / "devices.conf";
         } else {
             settingsGeneral = defaultSettingsGeneral;
-            const auto settings = openIniSettings(settingsGeneral, IniCodec::Default);
+            const auto settings = openIniSettings(settingsGeneral);
             const QString stored = readString(*settings, settingskeys::pathsDatadir);
             datadir = stored.isEmpty() ? defaultDatadir : toPath(stored);
             settingsDevices = datadir / "devices.conf";
@@ -83,7 +83,7 @@ globalsClass::globalsClass(bool portable, const std::string &settingsdir,
 
 void globalsClass::loadViewSettings()
 {
-    const auto settings = openIniSettings(settingsGeneral, IniCodec::Default);
+    const auto settings = openIniSettings(settingsGeneral);
     textSearchDelay =
         limitTextSearchDelay(readUInt(*settings, settingskeys::textSearchDelay, 700));
     columnResizeDelay =
@@ -95,7 +95,7 @@ void globalsClass::loadViewSettings()
 
 void globalsClass::saveRowHighlightSettings() const
 {
-    const auto settings = openIniSettings(settingsGeneral, IniCodec::Default);
+    const auto settings = openIniSettings(settingsGeneral);
     settings->setValue(settingskeys::rowHighlightColorMode, rowHighlightColorMode);
     settings->setValue(settingskeys::rowHighlightColorAsText, rowHighlightColorAsText);
 }

@@ -5,11 +5,10 @@
 #include <QDebug>
 #include <QTextCodec>
 
-std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file, IniCodec codec)
+std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file)
 {
     auto settings = std::make_unique<QSettings>(toQString(file), QSettings::IniFormat);
-    if (codec == IniCodec::Utf8)
-        settings->setIniCodec("UTF-8");
+    settings->setIniCodec("UTF-8");
     return settings;
 }
 

@@ -71,11 +71,10 @@ inline const QString devName = QStringLiteral("name");
 inline const QString devDevicelabel = QStringLiteral("devicelabel");
 } // namespace settingskeys
 
-enum class IniCodec { Utf8, Default };
-
-/// Opens an INI settings object on an explicit file path. The object writes back when destroyed.
-std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file,
-                                           IniCodec codec = IniCodec::Utf8);
+/// Opens an INI settings object on an explicit file path, in UTF-8 like every reader and
+/// writer of both files: a mix of codecs turns non-ASCII paths and names into mojibake. The
+/// object writes back when destroyed.
+std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file);
 
 // Typed reads that fall back to the default when the key is missing or holds a value of
 // another type (a hand-edited "abc" where a number belongs), instead of reading it as 0.

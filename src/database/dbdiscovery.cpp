@@ -51,22 +51,18 @@ ProfileInfo makeProfile(const std::string &name, const fs::path &mountPath,
     return profile;
 }
 
-// Returns 1 when the list changed. A device scan refreshes the device record of the same
-// name on the same volume; a rescan of the mirror folder re-points the device record into
-// the mirror, or refreshes the mirror record it made before (instead of adding it twice).
+// Returns 1 when the list changed. A scan refreshes only the record it made before: a
+// device scan the device's record of that name on the same volume, a scan of a mirror or
+// virtual reader's folder the folder's record. A mirrored reader thus lists each profile once
+// from its mirror (shown first) and once from the attached device (the mirror copies it),
+// whichever folder was scanned first.
 int addOrRefresh(std::vector<ProfileInfo> &profiles, ProfileInfo profile)
 {
     auto existing =
         std::find_if(profiles.begin(), profiles.end(), [&profile](const ProfileInfo &other) {
-            return other.name == profile.name && !other.fromMirror &&
+            return other.name == profile.name && other.fromMirror == profile.fromMirror &&
                    (profile.fromMirror || other.onCard == profile.onCard);
         });
-    if (existing == profiles.end() && profile.fromMirror) {
-        existing = std::find_if(profiles.begin(), profiles.end(),
-                                [&profile](const ProfileInfo &other) {
-                                    return other.name == profile.name && other.fromMirror;
-                                });
-    }
     if (existing != profiles.end()) {
         if (existing->writeTime >= profile.writeTime && existing->directory == profile.directory)
             return 0;

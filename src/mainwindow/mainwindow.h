@@ -144,7 +144,10 @@ private:
     /// The reader the dialog slots may work on, or null after the status-bar refusal.
     std::shared_ptr<Reader> readerForDialog(bool needsConnection);
     void setSortButton(QWidget *button);
-    void sortByTitleKeepingOrder();
+    /// Copies the advanced search's bounds into the proxy and re-runs its filter.
+    void applySearchBounds();
+    /// Gives the advanced search the reader's earliest and newest annotation times.
+    void setSearchDateRange(const Reader &reader);
 
     const QScopedPointer<Ui::MainWindow> m_ui;
     std::shared_ptr<ReaderData> m_registry;

@@ -129,12 +129,18 @@ void MainWindow::gui_device_remove(QString serial, QString name, bool haslocalmi
 
 void MainWindow::device_cbox_IndexChanged(int index)
 {
+    // Removing an entry above the selected one moves the index, not the selection: the
+    // viewer keeps its rows, selection and scroll position.
+    const QString serial = m_ui->device_cbox->itemData(index, Qt::UserRole).toString();
+    if (!serial.isEmpty() && serial == m_currentSerial && currentReader() &&
+        currentReader() == m_registry->findReader(serial.toStdString()))
+        return;
     qDebug() << "Devicelist changing to index: " << index;
     closeMenus();
     m_ui->tableView->scrollToTop();
     const WaitCursor wait;
 
-    m_currentSerial = m_ui->device_cbox->itemData(index, Qt::UserRole).toString();
+    m_currentSerial = serial;
     const std::shared_ptr<Reader> reader =
         m_currentSerial.isEmpty() ? nullptr : m_registry->findReader(m_currentSerial.toStdString());
     if (!reader) {
@@ -253,7 +259,9 @@ void MainWindow::toggle_localmirror(bool active)
     {
         const auto settings = openIniSettings(m_globals->settingsDevices);
         settings->beginGroup(serial);
-        if (active && readBool(*settings, settingskeys::devReaderType, false)) {
+        // "readerType" holds a reader kind: 1 is a mirror, 2 a kept virtual reader.
+        if (active && readInt(*settings, settingskeys::devReaderType, readertype_device) !=
+                          readertype_device) {
             qDebug() << "Local mirror already enabled.";
             return;
         }

@@ -29,6 +29,11 @@ namespace {
 
 enum Column { colDate = 0, colAuthor = 1, colTitle = 2, colPage = 3, colHighlight = 4, colNote = 5, colColor = 6 };
 
+bool createdEarlier(const AnnotationRecord &a, const AnnotationRecord &b)
+{
+    return a.created < b.created;
+}
+
 } // namespace
 
 void MainWindow::setupConnections()
@@ -108,30 +113,39 @@ void MainWindow::setupConnections()
     connect(m_ui->selectNone, &QPushButton::clicked, m_ui->tableView, &QTableView::clearSelection);
     connect(m_ui->selectAll, &QPushButton::clicked, m_ui->tableView, &QTableView::selectAll);
 
-    connect(m_advancedSearch, &AdvancedSearchWidget::changedPageFrom, this, [this](int page) {
-        if (m_proxy) {
-            m_proxy->pageFrom = page;
-            m_proxy->invalidateFilter();
-        }
-    });
-    connect(m_advancedSearch, &AdvancedSearchWidget::changedPageTo, this, [this](int page) {
-        if (m_proxy) {
-            m_proxy->pageTo = page;
-            m_proxy->invalidateFilter();
-        }
-    });
-    connect(m_advancedSearch, &AdvancedSearchWidget::changedDateFrom, this, [this](qint64 date) {
-        if (m_proxy) {
-            m_proxy->dateFrom = date;
-            m_proxy->invalidateFilter();
-        }
-    });
-    connect(m_advancedSearch, &AdvancedSearchWidget::changedDateTo, this, [this](qint64 date) {
-        if (m_proxy) {
-            m_proxy->dateTo = date;
-            m_proxy->invalidateFilter();
-        }
-    });
+    for (const auto changed :
+         {&AdvancedSearchWidget::changedPageFrom, &AdvancedSearchWidget::changedPageTo})
+        connect(m_advancedSearch, changed, this, &MainWindow::applySearchBounds);
+    for (const auto changed :
+         {&AdvancedSearchWidget::changedDateFrom, &AdvancedSearchWidget::changedDateTo})
+        connect(m_advancedSearch, changed, this, &MainWindow::applySearchBounds);
+    // Reset opens the end of the date range without necessarily moving "To".
+    connect(m_advancedSearch, &AdvancedSearchWidget::filterReset, this,
+            &MainWindow::applySearchBounds);
+}
+
+void MainWindow::applySearchBounds()
+{
+    if (!m_proxy)
+        return;
+    const SearchBounds bounds = m_advancedSearch->bounds();
+    m_proxy->dateFrom = bounds.dateFrom;
+    m_proxy->dateTo = bounds.dateTo;
+    m_proxy->pageFrom = bounds.pageFrom;
+    m_proxy->pageTo = bounds.pageTo;
+    m_proxy->invalidateFilter();
+}
+
+void MainWindow::setSearchDateRange(const Reader &reader)
+{
+    if (reader.annotations.empty())
+        return;
+    // The earliest annotation, not the first by id: ids follow the order the reader stored
+    // them in, and "From" set past any annotation would hide it without a filter in sight.
+    const auto [earliest, latest] =
+        std::minmax_element(reader.annotations.begin(), reader.annotations.end(), createdEarlier);
+    m_advancedSearch->setLatestDate(latest->created);
+    m_advancedSearch->setEarliestDate(earliest->created);
 }
 
 bool MainWindow::populate_annotations_viewer()
@@ -143,19 +157,22 @@ bool MainWindow::populate_annotations_viewer()
         qWarning() << "Could not find reader entry";
         return false;
     }
-    if (reader->annotations.empty() && !reader->getAnnotations(0)) {
-        annViewerModelDelete();
+    // The databases are read again on every population: a mirror may have been refreshed
+    // while another reader was shown. The old pair goes first, since it reads the lists
+    // that the import replaces.
+    annViewerModelDelete();
+    if (!reader->getAnnotations(0)) {
         qWarning() << "Failed populating annotation viewer";
         m_ui->statusbar->showMessage(QStringLiteral("Failed populating annotation viewer"));
         return false;
     }
 
     qDebug() << "Setting up new models.";
-    // The view lets go of the old pair before it is destroyed.
-    m_ui->tableView->setModel(nullptr);
-    annViewerModelDelete();
     m_model = new annotationTable(reader, this);
     m_proxy = new annotationTableSortFilterProxyModel(this);
+    // What the search widget shows is what a new proxy applies.
+    applySearchBounds();
+    m_proxy->setSortRole(annotationTableSortFilterProxyModel::shownValueRole);
     m_proxy->setSourceModel(m_model);
     qDebug() << "Models created.";
     m_ui->tableView->setModel(m_proxy);
@@ -196,14 +213,7 @@ bool MainWindow::populate_annotations_viewer()
     if (!m_ui->search_text->text().isEmpty())
         m_proxy->setSearchPattern(m_ui->search_text->text());
 
-    // The earliest annotation, not the first by id: ids follow the order the reader stored
-    // them in, and "From" set past any annotation would hide it without a filter in sight.
-    if (!reader->annotations.empty()) {
-        const auto earliest = std::min_element(
-            reader->annotations.begin(), reader->annotations.end(),
-            [](const AnnotationRecord &a, const AnnotationRecord &b) { return a.created < b.created; });
-        m_advancedSearch->setEarliestDate(earliest->created);
-    }
+    setSearchDateRange(*reader);
 
     qDebug() << "Sorting and resizing viewer annotations";
     if (m_ui->sortOnDate->isChecked())
@@ -268,6 +278,12 @@ void MainWindow::annViewerDataReload()
     if (m_model) {
         qDebug() << "Attempting model invalidate";
         m_model->endReload();
+    }
+    // Annotations made since the last load stay inside the range the user did not narrow.
+    if (reader && !reader->annotations.empty()) {
+        m_advancedSearch->setLatestDate(
+            std::max_element(reader->annotations.begin(), reader->annotations.end(), createdEarlier)
+                ->created);
     }
 }
 
@@ -406,22 +422,14 @@ void MainWindow::setSortButton(QWidget *button)
     tool->setChecked(true);
 }
 
-void MainWindow::sortByTitleKeepingOrder()
-{
-    // A new sort role makes the proxy re-sort its current column at once. Sorting by title
-    // first and changing the role afterwards keeps that re-sort on the title column; the
-    // other way round the dates would be put in the order of their text ("20 Feb" before
-    // "3 Jan") before the stable title sort keeps it.
-    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
-    m_proxy->setSortRole(m_actSortCase->isChecked() ? Qt::DisplayRole : Qt::UserRole);
-}
-
+// The proxy sorts each column by what it shows (dates in time order, titles in the reader's
+// title order or, case-sensitive, as text), the same for these buttons as for a header click.
+// Its sort is stable: the second sort keeps the first one's order among equal titles.
 void MainWindow::toggle_sortOnDate(bool active)
 {
     if (!active || !m_proxy)
         return;
     setSortButton(m_ui->sortOnDate);
-    m_proxy->setSortRole(Qt::UserRole);
     m_ui->tableView->sortByColumn(colDate, Qt::AscendingOrder);
     annViewerResizeRowsSmart();
     const int rows = m_proxy->rowCount();
@@ -433,9 +441,8 @@ void MainWindow::toggle_sortOnTitleDate(bool active)
     if (!active || !m_proxy)
         return;
     setSortButton(m_ui->sortOnTitleDate);
-    m_proxy->setSortRole(Qt::UserRole);
     m_ui->tableView->sortByColumn(colDate, Qt::AscendingOrder);
-    sortByTitleKeepingOrder();
+    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
     annViewerResizeRowsSmart();
 }
 
@@ -444,9 +451,8 @@ void MainWindow::toggle_sortOnTitlePage(bool active)
     if (!active || !m_proxy)
         return;
     setSortButton(m_ui->sortOnTitlePage);
-    m_proxy->setSortRole(Qt::UserRole);
     m_ui->tableView->sortByColumn(colPage, Qt::AscendingOrder);
-    sortByTitleKeepingOrder();
+    m_ui->tableView->sortByColumn(colTitle, Qt::AscendingOrder);
     annViewerResizeRowsSmart();
 }
 
@@ -524,6 +530,7 @@ void MainWindow::toggle_rowHighlightColorMode(int mode)
     if (mode == colColor && m_ui->tableView->isColumnHidden(colColor))
         m_ui->tableView->setColumnHidden(colColor, false);
     m_globals->rowHighlightColorMode = mode;
+    m_globals->saveRowHighlightSettings();
     m_model->rowHighlightColorMode = mode;
     m_model->refreshAll();
 }
@@ -534,6 +541,7 @@ void MainWindow::toggle_rowHighlightColorAsText()
         return;
     m_model->rowHighlightColorAsText = !m_model->rowHighlightColorAsText;
     m_globals->rowHighlightColorAsText = m_model->rowHighlightColorAsText;
+    m_globals->saveRowHighlightSettings();
     if (m_model->rowHighlightColorAsText && m_ui->tableView->isColumnHidden(colColor))
         m_ui->tableView->setColumnHidden(colColor, false);
     m_model->refreshAll();

@@ -10,6 +10,8 @@
 #include <QDebug>
 
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -28,36 +30,52 @@ void removeIfPresent(const fs::path &path)
     fs::remove(path, ec);
 }
 
-// Copies one SQLite database and its write-ahead log. A database in WAL mode keeps its
-// newest committed changes in "-wal" until a checkpoint, so the file alone is an old state.
-// A stale "-wal" or "-shm" beside a newer copy could be replayed over it by SQLite: both go
-// whenever the copy changes and the device has no log of its own.
-bool mirrorDatabase(const fs::path &source, const fs::path &target, fs::copy_options options)
+// Whether the mirror's copy is no longer the device's file. Mirrored files carry their
+// source's modification time, so any other time, older included, means a change: a FAT
+// volume read in another time zone or a reader with a slow clock writes older times.
+bool differs(const fs::path &source, const fs::path &copy)
 {
-    const bool copied = copyFileSafe(source, target, options);
+    std::error_code sourceError;
+    std::error_code copyError;
+    if (fs::file_size(source, sourceError) != fs::file_size(copy, copyError) || sourceError ||
+        copyError)
+        return true;
+    return fs::last_write_time(source, sourceError) != fs::last_write_time(copy, copyError) ||
+           sourceError || copyError;
+}
 
+// Copies one SQLite database and its write-ahead log as one unit. A database in WAL mode
+// keeps its newest committed changes in "-wal" until a checkpoint, and a log only fits the
+// database it was written for: when either file changed, both are copied, and the mirror's
+// "-shm" (an index of the old log) goes, as does a log the device no longer has. Old files
+// are replaced only once every new copy is complete.
+bool mirrorDatabase(const fs::path &source, const fs::path &target, bool force)
+{
     fs::path sourceWal;
     try {
         sourceWal = getWalFile(source, false);
     } catch (const fs::filesystem_error &e) {
         qWarning() << "Local DB mirror: cannot read the write-ahead log of:" << toQString(source)
                    << QString::fromLocal8Bit(e.what());
+        return false;
     }
     const fs::path targetWal = withSuffix(target, "-wal");
-    bool walCopied = false;
-    if (!sourceWal.empty()) {
-        // The log must match the database beside it: after a fresh copy of the database,
-        // copy the log too, even if an older run left one with a newer time stamp.
-        walCopied = copyFileSafe(sourceWal, targetWal,
-                                 copied ? fs::copy_options::overwrite_existing : options);
-        if (copied && !walCopied)
-            removeIfPresent(targetWal);
-    } else if (copied) {
+    std::error_code ec;
+    const bool changed =
+        force || differs(source, target) ||
+        (sourceWal.empty() ? fs::exists(targetWal, ec) : differs(sourceWal, targetWal));
+    if (!changed)
+        return false;
+
+    std::vector<std::pair<fs::path, fs::path>> unit{{source, target}};
+    if (!sourceWal.empty())
+        unit.emplace_back(sourceWal, targetWal);
+    if (!copyFilesReplacing(unit))
+        return false;
+    if (sourceWal.empty())
         removeIfPresent(targetWal);
-    }
-    if (copied || walCopied)
-        removeIfPresent(withSuffix(target, "-shm"));
-    return copied || walCopied;
+    removeIfPresent(withSuffix(target, "-shm"));
+    return true;
 }
 
 bool makeParentFolders(const fs::path &target)
@@ -83,12 +101,10 @@ LocalMirrorResult ReaderData::localDBmirror(Reader &reader, int part, bool force
         return result;
     }
     qDebug() << "Starting local db mirror";
-    const fs::copy_options mode =
-        force ? fs::copy_options::overwrite_existing : fs::copy_options::update_existing;
 
     if ((part == 0 || part == 1) && !reader.db_main.empty()) {
         const fs::path target = mirror / reader.db_main_relative;
-        if (makeParentFolders(target) && mirrorDatabase(reader.db_main, target, mode))
+        if (makeParentFolders(target) && mirrorDatabase(reader.db_main, target, force))
             result.mainCopied = true;
         else
             qDebug() << "Local DB mirror: failed copying db_main.";
@@ -104,7 +120,7 @@ LocalMirrorResult ReaderData::localDBmirror(Reader &reader, int part, bool force
         const fs::path target = mirror / profile.dbPathRelative;
         if (!makeParentFolders(target))
             continue;
-        if (mirrorDatabase(profile.dbPath, target, mode))
+        if (mirrorDatabase(profile.dbPath, target, force))
             result.dataChanged = true;
         else
             qDebug() << "Local DB mirror: not copied DB:" << toQString(profile.dbPath);

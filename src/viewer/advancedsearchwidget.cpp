@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QtDebug>
 
+#include <limits>
 #include <utility>
 
 namespace {
@@ -63,18 +64,50 @@ void AdvancedSearchWidget::setEarliestDate(const QDateTime &earliest)
     m_ui->dateTo->setMinimumDateTime(earliestDate);
 }
 
+void AdvancedSearchWidget::setLatestDate(int64_t seconds)
+{
+    m_latestDate = QDateTime::fromSecsSinceEpoch(seconds);
+    followLatestDate();
+}
+
+void AdvancedSearchWidget::followLatestDate()
+{
+    if (m_dateToChosen)
+        return;
+    const QDateTime now = m_clock();
+    const QScopedValueRollback<bool> guard(updating, true);
+    m_ui->dateTo->setDateTime(m_latestDate.isValid() ? qMax(now, m_latestDate) : now);
+}
+
+SearchBounds AdvancedSearchWidget::bounds() const
+{
+    return {m_ui->dateFrom->dateTime().toSecsSinceEpoch(),
+            m_dateToChosen ? m_ui->dateTo->dateTime().toSecsSinceEpoch()
+                           : std::numeric_limits<qint64>::max(),
+            m_ui->pageFrom->value(), m_ui->pageTo->value()};
+}
+
 // The partner's limit moves first: a stale limit would otherwise clamp the new value.
 void AdvancedSearchWidget::setDateFrom(const QDateTime &dateTime)
 {
-    m_ui->dateTo->setMinimumDateTime(qMax(dateTime, m_ui->dateFrom->minimumDateTime()));
+    {
+        // A "To" pushed along by "From" is not one the user chose.
+        const QScopedValueRollback<bool> guard(updating, true);
+        m_ui->dateTo->setMinimumDateTime(qMax(dateTime, m_ui->dateFrom->minimumDateTime()));
+    }
     m_ui->dateFrom->setDateTime(dateTime);
 }
 
 void AdvancedSearchWidget::setDateTo(const QDateTime &dateTime)
 {
+    const QDateTime before = m_ui->dateTo->dateTime();
+    m_dateToChosen = true;
     // Below its minimum, a maximum would drag the minimum down with it.
     m_ui->dateFrom->setMaximumDateTime(qMax(dateTime, m_ui->dateFrom->minimumDateTime()));
     m_ui->dateTo->setDateTime(dateTime);
+    // An open end became this date, even if the editor already showed it.
+    if (m_ui->dateTo->dateTime() == before)
+        emit changedDateTo(before.toSecsSinceEpoch());
 }
 
 void AdvancedSearchWidget::setPageFrom(int page)
@@ -113,10 +146,11 @@ void AdvancedSearchWidget::reset()
         m_ui->dateFrom->setMinimumDateTime(earliestDate);
         m_ui->dateFrom->setDateTime(earliestDate);
         m_ui->dateTo->setMinimumDateTime(earliestDate);
+        m_dateToChosen = false;
+        followLatestDate();
     }
     // From here on every editor that moves reports its new bound (and switches to
     // "Custom"), so listeners hold the new bounds before filterReset().
-    m_ui->dateTo->setDateTime(m_clock());
     m_ui->dateFrom->setMaximumDateTime(m_ui->dateTo->dateTime());
     m_ui->pageFrom->setValue(0);
     m_ui->pageTo->setMinimum(0);
@@ -135,8 +169,11 @@ void AdvancedSearchWidget::applyPreset(int preset)
     {
         const QScopedValueRollback<bool> guard(updating, true);
         const QDateTime start = searchPresetStart(preset, m_clock());
-        if (start.isValid())
+        if (start.isValid()) {
+            // A range "since a week ago" runs to now, however long the program has run.
+            followLatestDate();
             setDateFrom(start);
+        }
     }
     emit filterChanged(preset);
 }
@@ -152,6 +189,8 @@ void AdvancedSearchWidget::dateFromValueChanged(const QDateTime &value)
 
 void AdvancedSearchWidget::dateToValueChanged(const QDateTime &value)
 {
+    if (!updating)
+        m_dateToChosen = true;
     emit changedDateTo(value.toSecsSinceEpoch());
     m_ui->dateFrom->setMaximumDateTime(value);
     switchToCustom();

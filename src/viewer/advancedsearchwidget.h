@@ -11,6 +11,16 @@ namespace Ui {
 class AdvancedSearchWidget;
 }
 
+/// The bounds the widget shows, as a filter applies them: seconds since the epoch and pages.
+/// `dateTo` is open (the largest value) while the user has not chosen "To".
+struct SearchBounds
+{
+    qint64 dateFrom;
+    qint64 dateTo;
+    int pageFrom;
+    int pageTo;
+};
+
 /// The viewer's date and page filter: a preset list, a date range, a page range and a
 /// Reset button. It knows no model; it reports each bound through a signal, and the owner
 /// forwards them to the filter proxy. GUI thread only.
@@ -26,6 +36,14 @@ public:
     void setEarliestDate(int64_t seconds);
     /// The same, but a selected preset is not applied again.
     void setEarliestDate(const QDateTime &earliest);
+
+    /// The newest annotation's time. Unless the user chose "To" (by hand or through
+    /// setDateTo), "To" follows the newest data: it moves to this time or to now, whichever
+    /// is later, here and whenever a preset or Reset is applied.
+    void setLatestDate(int64_t seconds);
+    /// Whether the user chose "To"; until then no annotation is outside the date range.
+    bool dateToChosen() const { return m_dateToChosen; }
+    SearchBounds bounds() const;
 
     /// Each sets one bound and moves the other editor's limit along, so that "From" never
     /// passes "To" and the first page never passes the last.
@@ -65,11 +83,14 @@ private:
     void pageFromValueChanged(int value);
     void pageToValueChanged(int value);
     void switchToCustom();
+    void followLatestDate();
 
     const QScopedPointer<Ui::AdvancedSearchWidget> m_ui;
     QDateTime earliestDate;
     /// Set while the widget moves its own editors, so that those moves are not taken for
     /// the user's edits.
     bool updating = false;
+    bool m_dateToChosen = false;
+    QDateTime m_latestDate;
     std::function<QDateTime()> m_clock;
 };

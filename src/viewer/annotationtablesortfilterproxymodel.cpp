@@ -2,7 +2,6 @@
 
 #include "viewer/annotationtable.h"
 
-#include <QDateTime>
 #include <QtDebug>
 
 namespace {
@@ -22,7 +21,6 @@ bool isIntegerKeyColumn(int column)
 
 annotationTableSortFilterProxyModel::annotationTableSortFilterProxyModel(QObject *parent)
     : QSortFilterProxyModel(parent)
-    , dateTo(QDateTime::currentSecsSinceEpoch())
 {
     QSortFilterProxyModel::setSortCaseSensitivity(Qt::CaseInsensitive);
     compileSearchExpression();
@@ -242,14 +240,45 @@ bool annotationTableSortFilterProxyModel::tieBreakLess(int leftRow, int rightRow
                                              : rank(rightRow) < rank(leftRow);
 }
 
+int annotationTableSortFilterProxyModel::effectiveSortRole(int column) const
+{
+    if (sortRole() != shownValueRole)
+        return sortRole();
+    switch (column) {
+    case annotationTable::columnDate:
+    case annotationTable::columnPage:
+        return Qt::UserRole;
+    case annotationTable::columnTitle:
+        return sortCaseSensitivity() == Qt::CaseSensitive ? int(Qt::DisplayRole)
+                                                          : int(Qt::UserRole);
+    default:
+        return Qt::DisplayRole;
+    }
+}
+
+int annotationTableSortFilterProxyModel::compareValues(const QVariant &left,
+                                                       const QVariant &right) const
+{
+    if (left.type() == QVariant::String || right.type() == QVariant::String) {
+        const QString l = left.toString();
+        const QString r = right.toString();
+        return isSortLocaleAware() ? QString::localeAwareCompare(l, r)
+                                   : QString::compare(l, r, sortCaseSensitivity());
+    }
+    const qint64 l = left.toLongLong();
+    const qint64 r = right.toLongLong();
+    return l < r ? -1 : (r < l ? 1 : 0);
+}
+
 bool annotationTableSortFilterProxyModel::lessThan(const QModelIndex &left,
                                                    const QModelIndex &right) const
 {
     // The base class compares these user-role values (integers, and a bool as "false" <
     // "true") just as their integer keys compare. The role is checked every time: Qt
     // re-sorts with a new sort role before it announces the change.
+    const int role = effectiveSortRole(left.column());
     if (m_table && left.model() == m_table && right.model() == m_table &&
-        left.column() == right.column() && sortRole() == Qt::UserRole) {
+        left.column() == right.column() && role == Qt::UserRole) {
         const int column = left.column();
         if (column != m_sortKeysColumn && isIntegerKeyColumn(column))
             fillSortKeys(column);
@@ -263,6 +292,12 @@ bool annotationTableSortFilterProxyModel::lessThan(const QModelIndex &left,
                 return leftKey < rightKey;
             return tieBreakLess(left.row(), right.row());
         }
+    }
+    if (role != sortRole()) {
+        const int order = compareValues(left.data(role), right.data(role));
+        if (order != 0 || !m_keepPreviousOrder)
+            return order < 0;
+        return tieBreakLess(left.row(), right.row());
     }
     if (!m_keepPreviousOrder)
         return QSortFilterProxyModel::lessThan(left, right);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 class annotationTable;
@@ -19,6 +20,11 @@ class annotationTableSortFilterProxyModel : public QSortFilterProxyModel
     Q_OBJECT
 
 public:
+    /// A sort role of the proxy's own: each column sorts by what it shows. Dates in time
+    /// order, pages in page order, titles in the reader's title order (as text when the sort
+    /// is case-sensitive), other texts as text following sortCaseSensitivity().
+    static constexpr int shownValueRole = Qt::UserRole + 100;
+
     explicit annotationTableSortFilterProxyModel(QObject *parent = nullptr);
     ~annotationTableSortFilterProxyModel() override;
 
@@ -38,9 +44,10 @@ public:
     /// Hides the base class's protected function of the same name and effect.
     void invalidateFilter();
 
-    /// Inclusive bounds: `created` in seconds since the epoch, and the 1-based page.
+    /// Inclusive bounds: `created` in seconds since the epoch, and the 1-based page. No upper
+    /// date bound until one is set: annotations newer than the proxy are shown too.
     qint64 dateFrom = 0;
-    qint64 dateTo; // the time this proxy was created
+    qint64 dateTo = std::numeric_limits<qint64>::max();
     int32_t pageFrom = 0;
     int32_t pageTo = 9999;
 
@@ -50,6 +57,8 @@ protected:
 
 private:
     void compileSearchExpression();
+    int effectiveSortRole(int column) const;
+    int compareValues(const QVariant &left, const QVariant &right) const;
     bool acceptsRow(int sourceRow, const QModelIndex &sourceParent) const;
     void fillSortKeys(int column) const;
     bool tieBreakLess(int leftRow, int rightRow) const;

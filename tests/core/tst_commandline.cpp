@@ -53,6 +53,14 @@ QByteArray startAndReadLog(const QStringList &arguments, const QProcessEnvironme
     return log;
 }
 
+// No window system at all, as over ssh: the answers that need none must still come.
+QProcessEnvironment withoutDisplay(QProcessEnvironment env)
+{
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
 } // namespace
 
 class tst_commandline : public QObject
@@ -68,7 +76,8 @@ private slots:
     void debugLog_truncatedAtNextStart_andPrivate();
     void debugLog_offBySettings_createsNoLog();
     void debugLog_onBySettings_writesLog();
-    void debugLog_refusesSymbolicLink();
+    void debugLog_refusesLinkOrFifo_data();
+    void debugLog_refusesLinkOrFifo();
     void portableMode_keepsEverythingBesideTheProgram();
     void missingSqliteDriver_refusesToStart();
     void windowTitle_endsWithVersionOrPortableMark();
@@ -77,7 +86,7 @@ private slots:
 void tst_commandline::version_printsOneLineAndCreatesNoFile()
 {
     QTemporaryDir root;
-    const QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
+    const QProcessEnvironment env = withoutDisplay(testenv::isolatedEnvironment(root.path()));
     const QStringList before = filesBelow(root.path());
 
     const auto result = testenv::run(testenv::marloxBinary(), {QStringLiteral("--version")}, env,
@@ -117,10 +126,13 @@ void tst_commandline::portableWithOtherDirs_exitsWithStatusOne()
 void tst_commandline::help_listsTheOptionsInOrder()
 {
     QTemporaryDir root;
-    const auto result = testenv::run(testenv::marloxBinary(), {QStringLiteral("--help")},
-                                     testenv::isolatedEnvironment(root.path()), root.path());
+    const QProcessEnvironment env = withoutDisplay(testenv::isolatedEnvironment(root.path()));
+    const QStringList before = filesBelow(root.path());
+    const auto result =
+        testenv::run(testenv::marloxBinary(), {QStringLiteral("--help")}, env, root.path());
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
+    QCOMPARE(filesBelow(root.path()), before);
     const QString help = QString::fromUtf8(result.standardOutput);
     QVERIFY(help.contains(QStringLiteral("Marlox 0.9.8.2")));
     const QStringList expected = {
@@ -240,14 +252,25 @@ void tst_commandline::debugLog_onBySettings_writesLog()
     QVERIFY(text.contains(" Debug: - Debug log?  true\n"));
 }
 
-void tst_commandline::debugLog_refusesSymbolicLink()
+void tst_commandline::debugLog_refusesLinkOrFifo_data()
 {
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("symbolic link") << false;
+    QTest::newRow("FIFO without a reader, which would block the start") << true;
+}
+
+void tst_commandline::debugLog_refusesLinkOrFifo()
+{
+    QFETCH(bool, fifo);
     QTemporaryDir root;
     const QString precious = root.filePath(QStringLiteral("precious.txt"));
     QVERIFY(testenv::writeFile(precious.toStdString(), "my notes\n"));
     const QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
     const QString log = root.filePath(QStringLiteral("tmp/marlox_debug.log"));
-    QVERIFY(QFile::link(precious, log));
+    if (fifo)
+        QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(precious, log));
 
     QProcess process;
     process.setProcessEnvironment(env);
@@ -266,7 +289,8 @@ void tst_commandline::debugLog_refusesSymbolicLink()
     process.waitForFinished();
     QVERIFY2(err.contains("Couldn't write to logfile"), err.constData());
     QCOMPARE(testenv::readFile(precious.toStdString()), QByteArray("my notes\n"));
-    QVERIFY(QFileInfo(log).isSymLink());
+    QVERIFY(fifo ? fs::status(log.toStdString()).type() == fs::file_type::fifo
+                 : QFileInfo(log).isSymLink());
 }
 
 void tst_commandline::portableMode_keepsEverythingBesideTheProgram()

@@ -22,6 +22,7 @@ private slots:
     void settingsdir_takesDatadirFromCommandLine();
     void settingsdir_alone_leavesDatadirEmpty();
     void settingsdir_relative_madeAbsolute();
+    void default_readsDatadirFromSettings_data();
     void default_readsDatadirFromSettings();
     void default_withoutStoredDatadir_usesDefault();
     void settingsdir_ignoresStoredDatadir();
@@ -96,15 +97,27 @@ void tst_globalsclass::settingsdir_relative_madeAbsolute()
     QCOMPARE(g.settingsGeneral, fs::current_path() / "some/where" / "marlox.conf");
 }
 
+void tst_globalsclass::default_readsDatadirFromSettings_data()
+{
+    QTest::addColumn<QString>("datadir");
+    QTest::newRow("plain") << QStringLiteral("/elsewhere/mine");
+    QTest::newRow("non-ASCII, as the window writes the file") << QStringLiteral("/home/ö/Bücher");
+}
+
 void tst_globalsclass::default_readsDatadirFromSettings()
 {
+    QFETCH(QString, datadir);
     QTemporaryDir root;
     const QString conf = root.filePath(QStringLiteral("config/marlox/marlox.conf"));
-    QVERIFY(testenv::writeFile(conf.toStdString(), "[paths]\ndatadir=/elsewhere/mine\n"));
-    const globalsClass g = makeDefault(root);
+    QVERIFY(testenv::writeFile(conf.toStdString(), "[paths]\ndatadir=" + datadir.toUtf8() + "\n"));
+    const fs::path expected = datadir.toStdString();
+    globalsClass g = makeDefault(root);
     QCOMPARE(g.settingsGeneral, fs::path(conf.toStdString()));
-    QCOMPARE(g.datadir, fs::path("/elsewhere/mine"));
-    QCOMPARE(g.settingsDevices, fs::path("/elsewhere/mine/devices.conf"));
+    QCOMPARE(g.datadir, expected);
+    QCOMPARE(g.settingsDevices, expected / "devices.conf");
+    // Saving the row colours rewrites the file: the next start still finds the folder.
+    g.saveRowHighlightSettings();
+    QCOMPARE(makeDefault(root).datadir, expected);
 }
 
 void tst_globalsclass::default_withoutStoredDatadir_usesDefault()

@@ -161,18 +161,20 @@ private slots:
         QCOMPARE(names(profiles), (QStringList{"Anna", "\u65e5\u672c", "J\u00fcrgen"}));
         QCOMPARE(profiles[0].size, static_cast<int64_t>(fs::file_size(anna)));
         QCOMPARE(profiles.back().writeTime, int64_t{1000});
-        // The mirror takes over the device's profile of the same name; every "make local
-        // mirror" rescans it without adding the profile again.
+        // The mirror's record comes first and the device's stays for the mirror to copy
+        // from; every "make local mirror" rescans it without adding the profile again.
         QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 1);
         QVERIFY(profiles.front().fromMirror);
         QCOMPARE(toQString(profiles.front().dbPath),
                  toQString(mirror.root() / "system/profiles/Anna/config/books.db"));
         QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 0);
-        QCOMPARE(profiles.size(), size_t(3));
+        QCOMPARE(scanProfiles(device.root(), 0, profiles), 0);
+        QCOMPARE(profiles.size(), size_t(4));
+        QVERIFY(!profiles[1].fromMirror);
         // The same name on the card is a profile of its own.
         QCOMPARE(scanProfiles(card.root(), 2, profiles), 1);
-        QCOMPARE(profiles.size(), size_t(4));
-        QVERIFY(profiles[1].onCard);
+        QCOMPARE(profiles.size(), size_t(5));
+        QVERIFY(profiles[2].onCard);
     }
 
     void scanProfiles_nothingUsable_data()

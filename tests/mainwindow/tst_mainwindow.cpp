@@ -16,6 +16,7 @@
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/annotationtable.h"
 #include "viewer/annotationtablesortfilterproxymodel.h"
+#include "viewer/searchpresets.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -86,6 +88,8 @@ private slots:
     void selector_restoresLastReaderOnlyOnce();
     void selector_rescanKeepsSelection();
     void selector_readerRemovedWhileSelected_disablesEverything();
+    void selector_entryAboveRemoved_viewerKeepsItsRows();
+    void selector_pickingMirrorReader_showsItsRefreshedMirror();
     void actions_enabledByReaderKindAndConnection();
     void mergefix_confirmationEscapesNameAndPath_cancelWritesNothing();
 
@@ -96,12 +100,17 @@ private slots:
     void viewer_loadFailure_showsStatusAndNoModel();
     void viewer_defaultColumns_hideDateAuthorNote();
     void viewer_contextFilters_fillSearchFieldsAndBounds();
+    void viewer_newerAnnotations_shownUnlessToChosen();
+    void viewer_newProxy_appliesTheSearchWidgetsBounds();
+    void viewer_headerClick_sortsByWhatTheColumnShows_data();
+    void viewer_headerClick_sortsByWhatTheColumnShows();
 
     void export_fromBarAndContextMenu();
     void export_nothingSelected_saysSo();
 
     void mirror_toggleOnCopiesAndToggleOffAsks();
     void mirror_toggleOffDisconnected_removesEntry();
+    void mirror_toggleOnKeptVirtualReader_keepsItsKind();
 
     void settings_roundTrip();
     void settings_fileIsDirectory_warnsOnce();
@@ -116,6 +125,8 @@ private:
                                const std::string &node);
     void newWindow();
     void writeGeneral(const QByteArray &ini);
+    /// The first six letters of each shown highlight, in the viewer's order.
+    QStringList shownTexts();
     QComboBox *selector() { return child<QComboBox>(m_window.get(), "device_cbox"); }
 
     std::unique_ptr<QTemporaryDir> m_root;
@@ -191,6 +202,15 @@ void tst_mainwindow::writeGeneral(const QByteArray &ini)
 {
     // Automatic update checks off: no window of these tests may ask the network.
     fixture::ReaderTree(dir("")).addFile("marlox.conf", "[updates]\nupdateInterval=0\n" + ini);
+}
+
+QStringList tst_mainwindow::shownTexts()
+{
+    QStringList list;
+    annotationTableSortFilterProxyModel *proxy = m_window->proxyModel();
+    for (int row = 0; row < proxy->rowCount(); ++row)
+        list << proxy->index(row, 4).data(Qt::EditRole).toString().left(6);
+    return list;
 }
 
 void tst_mainwindow::selector_entryTexts_connectedLabelledAndPlain()
@@ -273,6 +293,44 @@ void tst_mainwindow::selector_readerRemovedWhileSelected_disablesEverything()
     QVERIFY(!m_window->tableModel());
     QVERIFY(!child<QToolButton>(m_window.get(), "pb_eject")->isEnabled());
     QVERIFY(!child<QPushButton>(m_window.get(), "export_tofile")->isEnabled());
+}
+
+void tst_mainwindow::selector_entryAboveRemoved_viewerKeepsItsRows()
+{
+    plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    plugIn("SN-B", "mnt/b", "Second", "/dev/sdc");
+    newWindow();
+    selector()->setCurrentIndex(1);
+    const QPointer<annotationTable> model = m_window->tableModel();
+    auto *table = child<QTableView>(m_window.get(), "tableView");
+    table->selectRow(1);
+    m_registry->removeReader("SN-A", {}, false);
+    QCoreApplication::processEvents();
+    QCOMPARE(selector()->count(), 1);
+    QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-B"));
+    QVERIFY(model && m_window->tableModel() == model);
+    QVERIFY(table->selectionModel()->isRowSelected(1, {}));
+}
+
+void tst_mainwindow::selector_pickingMirrorReader_showsItsRefreshedMirror()
+{
+    fixture::ReaderTree mirrorTree(m_globals->datadir / "SN-M" / "localdbmirror");
+    mirrorTree.addExplorerDb();
+    fixture::BooksDb mirrorDb(mirrorTree.addRootProfile());
+    const int64_t book = mirrorDb.addBook("Only book", "Someone");
+    mirrorDb.addAnnotation(book);
+    fixture::ReaderTree(m_globals->datadir)
+        .addFile("devices.conf", "[SN-M]\nserial=SN-M\nreaderType=1\nvendor=1\nname=Old reader\n");
+    plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    newWindow();
+    const int mirrorEntry = selector()->findData(QStringLiteral("SN-M"));
+    selector()->setCurrentIndex(mirrorEntry);
+    QCOMPARE(m_window->proxyModel()->rowCount(), 1);
+    selector()->setCurrentIndex(1 - mirrorEntry);
+    // The mirror is refreshed while the other reader is shown.
+    mirrorDb.addAnnotation(book, {"highlight", 5, 0, 1600000500, "copied since"});
+    selector()->setCurrentIndex(mirrorEntry);
+    QCOMPARE(m_window->proxyModel()->rowCount(), 2);
 }
 
 void tst_mainwindow::actions_enabledByReaderKindAndConnection()
@@ -437,6 +495,96 @@ void tst_mainwindow::viewer_contextFilters_fillSearchFieldsAndBounds()
     QCOMPARE(proxy->pageFrom, 0);
 }
 
+void tst_mainwindow::viewer_newerAnnotations_shownUnlessToChosen()
+{
+    fixture::ReaderTree tree = plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    newWindow();
+    annotationTableSortFilterProxyModel *proxy = m_window->proxyModel();
+    QCOMPARE(proxy->rowCount(), 3);
+    // Made after the viewer was loaded, by a reader whose clock runs a day ahead.
+    const qint64 tomorrow = QDateTime::currentSecsSinceEpoch() + 86400;
+    fixture::BooksDb db(tree.root() / "system/config/books.db");
+    db.addAnnotation(db.addBook("Later", "L"), {"highlight", 1, 0, tomorrow, "tomorrow"});
+    QAction *reload = menuAction(m_window->viewerToolsMenu(), QStringLiteral("Reload Annotations"));
+    reload->trigger();
+    QCOMPARE(proxy->rowCount(), 4);
+
+    // A week of running later, "Past Week" ends at the new now, not at the start of the run.
+    AdvancedSearchWidget *search = m_window->advancedSearch();
+    search->setClock([tomorrow] { return QDateTime::fromSecsSinceEpoch(tomorrow + 6 * 86400); });
+    search->setPreset(PresetPastWeek);
+    QCOMPARE(shownTexts(), QStringList{"tomorr"});
+
+    // A "To" the user chose holds, also over newer data.
+    search->reset();
+    search->setDateTo(QDateTime::fromSecsSinceEpoch(1600000250));
+    QCOMPARE(proxy->rowCount(), 2);
+    reload->trigger();
+    QCOMPARE(proxy->rowCount(), 2);
+}
+
+void tst_mainwindow::viewer_newProxy_appliesTheSearchWidgetsBounds()
+{
+    plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    plugIn("SN-B", "mnt/b", "Second", "/dev/sdc");
+    newWindow();
+    m_window->advancedSearch()->setPageFrom(5);
+    QCOMPARE(m_window->proxyModel()->rowCount(), 1);
+    menuAction(m_window->viewerToolsMenu(), QStringLiteral("Reset Viewer"))->trigger();
+    QCOMPARE(m_window->proxyModel()->rowCount(), 1);
+    selector()->setCurrentIndex(1);
+    QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-B"));
+    QCOMPARE(m_window->proxyModel()->rowCount(), 1);
+    QCOMPARE(m_window->proxyModel()->pageFrom, 5);
+}
+
+void tst_mainwindow::viewer_headerClick_sortsByWhatTheColumnShows_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<QString>("sortButton"); // the order before the click
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("date in time order, not as text")
+        << 0 << true << "sortOnTitleDate"
+        << QStringList{"januar", "februa", "handso", "fear i", "spice "};
+    QTest::newRow("author as text")
+        << 1 << false << "sortOnDate"
+        << QStringList{"fear i", "spice ", "handso", "januar", "februa"};
+    QTest::newRow("title as text, case-sensitive")
+        << 2 << true << "sortOnDate"
+        << QStringList{"fear i", "spice ", "januar", "februa", "handso"};
+    QTest::newRow("highlight as text, not by bookmark flag")
+        << 4 << false << "sortOnDate"
+        << QStringList{"fear i", "februa", "handso", "januar", "spice "};
+}
+
+void tst_mainwindow::viewer_headerClick_sortsByWhatTheColumnShows()
+{
+    QFETCH(int, column);
+    QFETCH(bool, caseSensitive);
+    QFETCH(QString, sortButton);
+    QFETCH(QStringList, order);
+    fixture::ReaderTree tree = plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    fixture::BooksDb db(tree.root() / "system/config/books.db");
+    const int64_t book = db.addBook("Zorba", "Kazantzakis");
+    // 3 January before 20 February, although "20 Feb" comes first as text.
+    db.addAnnotation(book, {"highlight", 0, 1, 1578052800, "january", "", "green"});
+    db.addAnnotation(book, {"highlight", 0, 2, 1582200000, "february", "", "green"});
+    writeGeneral(caseSensitive ? "[viewer]\nSortCaseSensitive=true\n" : "");
+    newWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    child<QToolButton>(m_window.get(), sortButton.toLatin1().constData())->click();
+    auto *table = child<QTableView>(m_window.get(), "tableView");
+    for (int section = 0; section < 7; ++section)
+        table->setColumnHidden(section, false);
+    QHeaderView *header = table->horizontalHeader();
+    const int middle = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(middle, header->height() / 2));
+    QCOMPARE(shownTexts(), order);
+    QVERIFY(child<QToolButton>(m_window.get(), "sortOnCustom")->isChecked());
+}
+
 void tst_mainwindow::export_fromBarAndContextMenu()
 {
     plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
@@ -522,6 +670,19 @@ void tst_mainwindow::mirror_toggleOffDisconnected_removesEntry()
     QCOMPARE(selector()->count(), 0);
 }
 
+void tst_mainwindow::mirror_toggleOnKeptVirtualReader_keepsItsKind()
+{
+    plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+    fixture::ReaderTree(m_globals->datadir)
+        .addFile("devices.conf", "[SN-A]\nserial=SN-A\nreaderType=2\nvendor=1\nname=First\n");
+    newWindow();
+    QMenu *tools = m_window->deviceToolsMenu();
+    menuAction(tools, QStringLiteral("Store local database mirror..."))->trigger();
+    const auto prefs = openIniSettings(m_globals->settingsDevices);
+    QCOMPARE(prefs->value(QStringLiteral("SN-A/readerType")).toInt(), 2);
+    QVERIFY(!fs::exists(m_globals->datadir / "SN-A"));
+}
+
 void tst_mainwindow::settings_roundTrip()
 {
     plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
@@ -532,8 +693,16 @@ void tst_mainwindow::settings_roundTrip()
     child<QComboBox>(m_window.get(), "export_format")->setCurrentIndex(2);
     child<QComboBox>(m_window.get(), "export_sortmode")->setCurrentIndex(3);
     child<QLineEdit>(m_window.get(), "search_title")->setText(QStringLiteral("Dune"));
+    QMenu *colours =
+        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Row color mode"))->menu();
+    menuAction(colours, QStringLiteral("Page column"))->trigger();
+    menuAction(m_window->viewerToolsMenu(), QStringLiteral("Toggle row color text"))->trigger();
     m_window->annViewerSaveColumnSizes();
     m_window.reset();
+    const globalsClass restarted(false, m_root->path().toStdString(), dir("data").string(),
+                                 dir("share"), dir("config"));
+    QCOMPARE(restarted.rowHighlightColorMode, 3);
+    QVERIFY(restarted.rowHighlightColorAsText);
 
     newWindow();
     QCOMPARE(m_window->size(), QSize(900, 640));

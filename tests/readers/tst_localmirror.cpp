@@ -6,13 +6,19 @@
 #include "readers/readerdata.h"
 #include "support/fakeplatform.h"
 #include "readerfixture/readerfixture.h"
+#include "support/testenv.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -61,6 +67,11 @@ private slots:
     void walCompanion_copiedSoTheMirrorHoldsEveryChange();
     void walCompanion_staleLogsRemovedWhenDeviceHasNone();
     void mirrorFolderCannotBeCreated_copiesNothing();
+    void changedDevice_mirrorEqualsDevice_data();
+    void changedDevice_mirrorEqualsDevice();
+    void interruptedCopy_keepsTheOldMirror();
+    void mirrorScannedBeforeOrAfterDevice_profileListedOnce_data();
+    void mirrorScannedBeforeOrAfterDevice_profileListedOnce();
 
 private:
     /// A reader with a main memory (root profile, explorer db) and a card with a profile,
@@ -223,6 +234,127 @@ void tst_localmirror::mirrorFolderCannotBeCreated_copiesNothing()
     const LocalMirrorResult result = m_registry->localDBmirror(*reader, 1, true);
     QVERIFY(!result.mainCopied);
     QVERIFY(!result.dataChanged);
+}
+
+void tst_localmirror::changedDevice_mirrorEqualsDevice_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::newRow("database touched an hour into the past") << 0;
+    QTest::newRow("same size, older time") << 1;
+    QTest::newRow("older database with a newer log") << 2;
+}
+
+// Every change is given a time before the last copy, as a FAT volume read in another time
+// zone or a reader with a slow clock does.
+void tst_localmirror::changedDevice_mirrorEqualsDevice()
+{
+    QFETCH(int, change);
+    const auto reader = attachedReader();
+    fixture::ReaderTree device(m_base / "mnt/main");
+    const fs::path deviceDb = device.root() / "system/config/books.db";
+    const fs::path mirrorDb = m_base / "data/SN-MIRROR/localdbmirror/system/config/books.db";
+    // The log lives while the reader's connection is open.
+    std::optional<fixture::BooksDb> walConnection;
+    if (change == 2) {
+        walConnection.emplace(deviceDb);
+        walConnection->exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        walConnection->exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+        walConnection->addBook("In the log", "C");
+    }
+    QVERIFY(m_registry->localDBmirror(*reader, 0, false).dataChanged);
+
+    const uintmax_t size = fs::file_size(deviceDb);
+    if (change == 0) {
+        fixture::BooksDb(deviceDb).addBook("Later", "D");
+    } else if (change == 1) {
+        fixture::BooksDb(deviceDb).exec(QStringLiteral("UPDATE Tags SET Val = 'Niam book' "
+                                                       "WHERE Val = 'Main book'"));
+    } else {
+        walConnection->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        walConnection->addBook("Newer in the log", "E");
+    }
+    QVERIFY(change != 1 || fs::file_size(deviceDb) == size);
+    const auto copied = std::chrono::duration_cast<std::chrono::seconds>(
+        fs::last_write_time(mirrorDb).time_since_epoch());
+    device.setWriteTime(deviceDb, copied.count() - 3600);
+
+    QVERIFY(m_registry->localDBmirror(*reader, 0, false).dataChanged);
+    for (const char *suffix : {"", "-wal"}) {
+        QCOMPARE(fs::exists(sibling(mirrorDb, suffix)), fs::exists(sibling(deviceDb, suffix)));
+        if (fs::exists(sibling(deviceDb, suffix))) {
+            QCOMPARE(testenv::readFile(sibling(mirrorDb, suffix)),
+                     testenv::readFile(sibling(deviceDb, suffix)));
+            QVERIFY(fs::last_write_time(sibling(mirrorDb, suffix)) ==
+                    fs::last_write_time(sibling(deviceDb, suffix)));
+        }
+    }
+    QVERIFY(!fs::exists(sibling(mirrorDb, "-shm")));
+    QVERIFY(!m_registry->localDBmirror(*reader, 0, false).dataChanged);
+}
+
+void tst_localmirror::interruptedCopy_keepsTheOldMirror()
+{
+    const auto reader = attachedReader();
+    const fs::path deviceDb = m_base / "mnt/main/system/config/books.db";
+    const fs::path mirrorDb = m_base / "data/SN-MIRROR/localdbmirror/system/config/books.db";
+    m_registry->localDBmirror(*reader, 0, false);
+    const QByteArray before = testenv::readFile(mirrorDb);
+    {
+        fixture::BooksDb db(deviceDb);
+        db.transaction([&db] {
+            for (int i = 0; i < 100; ++i)
+                db.addBook("Grown", std::string(500, 'x'));
+        });
+    }
+
+    // The disk fills up halfway through the new copy: writes beyond this size fail.
+    rlimit previous{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const rlimit small{rlim_t(before.size()) + 8192, previous.rlim_max};
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const LocalMirrorResult result = m_registry->localDBmirror(*reader, 0, false);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(!result.dataChanged);
+    QCOMPARE(testenv::readFile(mirrorDb), before);
+    QVERIFY(!fs::exists(sibling(mirrorDb, ".tmp")));
+    QVERIFY(m_registry->localDBmirror(*reader, 0, false).dataChanged);
+}
+
+void tst_localmirror::mirrorScannedBeforeOrAfterDevice_profileListedOnce_data()
+{
+    QTest::addColumn<bool>("mirrorFirst");
+    QTest::newRow("device, then mirror") << false;
+    QTest::newRow("mirror at start-up, then device") << true;
+}
+
+void tst_localmirror::mirrorScannedBeforeOrAfterDevice_profileListedOnce()
+{
+    QFETCH(bool, mirrorFirst);
+    const auto reader = attachedReader();
+    const fs::path mirror = m_base / "data/SN-MIRROR/localdbmirror";
+    m_registry->localDBmirror(*reader, 1, false);
+    if (mirrorFirst) {
+        reader->profiles.clear();
+        reader->processProfiles(mirror, -1);
+        reader->processProfiles(m_base / "mnt/main", 0);
+        reader->processProfiles(m_base / "mnt/card", 2);
+    }
+    // Making the local mirror: a copy, then a scan of the mirror folder.
+    m_registry->localDBmirror(*reader, 1, false);
+    reader->processProfiles(mirror, -1);
+
+    QStringList listed;
+    for (const ProfileInfo &profile : reader->profiles) {
+        const char *origin = profile.fromMirror ? " mirror" : profile.onCard ? " card" : "";
+        listed << QString::fromStdString(profile.name) + QString::fromLatin1(origin);
+    }
+    listed.sort();
+    QCOMPARE(listed, (QStringList{"Anna card", "root", "root mirror"}));
+    QVERIFY(reader->profiles.front().fromMirror);
+    QVERIFY(m_registry->localDBmirror(*reader, 0, true).dataChanged);
 }
 
 QTEST_GUILESS_MAIN(tst_localmirror)
