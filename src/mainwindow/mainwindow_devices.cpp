@@ -191,7 +191,7 @@ void MainWindow::scan_for_devices()
 bool MainWindow::startDeviceMonitor(std::shared_ptr<BlockDeviceMonitor> source, int debounceMs)
 {
     {
-        const auto settings = openIniSettings(m_globals->settingsGeneral, IniCodec::Utf8);
+        const auto settings = openIniSettings(m_globals->settingsGeneral);
         if (readBool(*settings, settingskeys::disableDevicemonitor, false)) {
             qDebug() << "Device monitor disabled in the settings; use rescan/F5";
             return false;
