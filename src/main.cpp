@@ -123,6 +123,7 @@ int main(int argc, char *argv[])
         MainWindow window(registry, channel, globals, nullptr);
         window.setWindowTitle(mainWindowTitle(window.windowTitle(), globals->portablemode));
         window.show();
+        window.startDeviceMonitor(makeSystemDeviceMonitor());
         // The first scan runs on its own thread while this one waits; its announcements
         // are queued and reach the window once the event loop runs.
         std::thread firstScan([registry] { registry->device_scan(true); });

@@ -14,6 +14,8 @@
 #include <memory>
 
 class AdvancedSearchWidget;
+class BlockDeviceMonitor;
+class DeviceMonitor;
 class FileDownloader;
 class QMenu;
 class QAction;
@@ -48,6 +50,9 @@ public:
     QString currentSerial() const { return m_currentSerial; }
     /// How long an update request may take (tests shorten it).
     void setUpdateTimeout(int ms) { m_updateTimeoutMs = ms; }
+    /// Rescans by itself when block devices come or go, unless the settings disable the
+    /// monitor; true when it listens. `debounceMs` < 0 takes the monitor's default.
+    bool startDeviceMonitor(std::shared_ptr<BlockDeviceMonitor> source, int debounceMs = -1);
 
 public slots:
     // Device selector and reader events
@@ -177,6 +182,7 @@ private:
     QAction *m_actShowBookmarks = nullptr;
     QAction *m_actDebuglog = nullptr;
 
+    DeviceMonitor *m_deviceMonitor = nullptr;
     QPointer<FileDownloader> m_downloader;
     int m_updateTimeoutMs = updatecheck::requestTimeoutMs;
 };

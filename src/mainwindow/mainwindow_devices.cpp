@@ -9,6 +9,7 @@
 #include "core/settingsstore.h"
 #include "core/textconv.h"
 #include "core/prompts.h"
+#include "readers/devicemonitor.h"
 #include "readers/readerdata.h"
 
 #include <QDebug>
@@ -185,6 +186,27 @@ void MainWindow::scan_for_devices()
         }
     }
     m_ui->device_cbox->setEnabled(true);
+}
+
+bool MainWindow::startDeviceMonitor(std::shared_ptr<BlockDeviceMonitor> source, int debounceMs)
+{
+    {
+        const auto settings = openIniSettings(m_globals->settingsGeneral);
+        if (readBool(*settings, settingskeys::disableDevicemonitor, false)) {
+            qDebug() << "Device monitor disabled in the settings; use rescan/F5";
+            return false;
+        }
+    }
+    delete m_deviceMonitor;
+    m_deviceMonitor = new DeviceMonitor(
+        std::move(source), debounceMs < 0 ? DeviceMonitor::defaultDebounceMs : debounceMs, this);
+    // The same scan as F5, so registry and selector end up as a rescan leaves them.
+    connect(m_deviceMonitor, &DeviceMonitor::devicesChanged, this, &MainWindow::scan_for_devices);
+    if (m_deviceMonitor->start())
+        return true;
+    delete m_deviceMonitor;
+    m_deviceMonitor = nullptr;
+    return false;
 }
 
 void MainWindow::gui_user_ejectdevice()

@@ -24,6 +24,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -119,6 +120,8 @@ void MainWindow::setupConnections()
     for (const auto changed :
          {&AdvancedSearchWidget::changedDateFrom, &AdvancedSearchWidget::changedDateTo})
         connect(m_advancedSearch, changed, this, &MainWindow::applySearchBounds);
+    connect(m_advancedSearch, &AdvancedSearchWidget::changedColors, this,
+            &MainWindow::applySearchBounds);
     // Reset opens the end of the date range without necessarily moving "To".
     connect(m_advancedSearch, &AdvancedSearchWidget::filterReset, this,
             &MainWindow::applySearchBounds);
@@ -133,6 +136,7 @@ void MainWindow::applySearchBounds()
     m_proxy->dateTo = bounds.dateTo;
     m_proxy->pageFrom = bounds.pageFrom;
     m_proxy->pageTo = bounds.pageTo;
+    m_proxy->hiddenColors = m_advancedSearch->hiddenColors();
     m_proxy->invalidateFilter();
 }
 
@@ -146,6 +150,10 @@ void MainWindow::setSearchDateRange(const Reader &reader)
         std::minmax_element(reader.annotations.begin(), reader.annotations.end(), createdEarlier);
     m_advancedSearch->setLatestDate(latest->created);
     m_advancedSearch->setEarliestDate(earliest->created);
+    std::set<int> colors;
+    for (const AnnotationRecord &annotation : reader.annotations)
+        colors.insert(annotation.color);
+    m_advancedSearch->setColors({colors.begin(), colors.end()});
 }
 
 bool MainWindow::populate_annotations_viewer()
@@ -583,6 +591,9 @@ void MainWindow::applyTableContextMenu(const QPoint &pos)
                    [this, index] { contextFilterOnPage(index, false); });
     sub->addAction(QStringLiteral("Filter on Page as 'end'"), this,
                    [this, index] { contextFilterOnPage(index, true); });
+    menu.addAction(QStringLiteral("Filter on colour"), this, [this, index] {
+        m_advancedSearch->showOnlyColor(index.siblingAtColumn(colColor).data(Qt::UserRole).toInt());
+    });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Clear filters and show this row"), this,
                    [this, index] { contextClearFilterAndFocus(index); });

@@ -40,7 +40,6 @@ settingsDialog::settingsDialog(std::shared_ptr<globalsClass> globals, QWidget *p
     connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &settingsDialog::reject);
     m_ui->columnResizeDelaySpinbox->hide();
     m_ui->columnResizeDelay_label->hide();
-    m_ui->disable_devicemonitor->setEnabled(false);
 }
 
 settingsDialog::~settingsDialog() = default;

@@ -54,3 +54,17 @@ struct ReaderPlatform
     std::shared_ptr<BlockDeviceSource> blockDevices;
     std::shared_ptr<MountSource> mounts;
 };
+
+/// Block devices coming and going, as the kernel announces them. Not part of
+/// ReaderPlatform: only the window listens, the registry never does.
+class BlockDeviceMonitor
+{
+public:
+    virtual ~BlockDeviceMonitor() = default;
+    /// Starts listening; the descriptor that becomes readable when events wait, or -1
+    /// when listening is not possible (the reason is logged).
+    virtual int start() = 0;
+    /// Reads every waiting event without blocking; true when a block device was added or
+    /// removed among them.
+    virtual bool readEvents() = 0;
+};

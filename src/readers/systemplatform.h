@@ -4,3 +4,6 @@
 
 /// The real machine: block devices from libudev, mounts from QStorageInfo, real pauses.
 ReaderPlatform makeSystemPlatform();
+
+/// The real block-device events: libudev's monitor.
+std::shared_ptr<BlockDeviceMonitor> makeSystemDeviceMonitor();

@@ -4,16 +4,32 @@
 
 #include "viewer/searchpresets.h"
 
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QtDebug>
 
+#include <iterator>
 #include <limits>
 #include <utility>
 
 namespace {
 // The filter proxy's default last page; the spin boxes cannot go beyond it.
 constexpr int maxPage = 9999;
+} // namespace
+
+namespace {
+
+QString colorName(int code)
+{
+    static const char *const names[] = {"None",    "Yellow", "Blue", "Cyan", "Green",
+                                        "Red",     "Magenta", "Orange", "Gray", "Pink",
+                                        "Purple",  "Other",   "Other"};
+    return code >= 0 && code < int(std::size(names)) ? QString::fromLatin1(names[code])
+                                                      : QStringLiteral("Other");
+}
+
 } // namespace
 
 AdvancedSearchWidget::AdvancedSearchWidget(QWidget *parent, int64_t earliestSeconds)
@@ -139,8 +155,57 @@ void AdvancedSearchWidget::setClock(std::function<QDateTime()> clock)
     m_clock = std::move(clock);
 }
 
+void AdvancedSearchWidget::setColors(const std::vector<int> &codes)
+{
+    delete m_colorRow;
+    m_colorBoxes.clear();
+    m_colorRow = new QWidget(this);
+    auto *row = new QHBoxLayout(m_colorRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (const int code : codes) {
+        auto *box = new QCheckBox(colorName(code), m_colorRow);
+        box->setChecked(true);
+        connect(box, &QCheckBox::toggled, this, [this] {
+            emit changedColors();
+            switchToCustom();
+        });
+        row->addWidget(box);
+        m_colorBoxes.emplace_back(code, box);
+    }
+    m_ui->formLayout->insertRow(m_ui->formLayout->rowCount() - 1, QStringLiteral("Colours"),
+                                m_colorRow);
+}
+
+QSet<int> AdvancedSearchWidget::hiddenColors() const
+{
+    QSet<int> hidden;
+    for (const auto &[code, box] : m_colorBoxes) {
+        if (!box->isChecked())
+            hidden.insert(code);
+    }
+    return hidden;
+}
+
+void AdvancedSearchWidget::showOnlyColor(int code)
+{
+    {
+        const QScopedValueRollback<bool> guard(updating, true);
+        for (const auto &[boxCode, box] : m_colorBoxes) {
+            const QSignalBlocker block(box);
+            box->setChecked(boxCode == code);
+        }
+    }
+    emit changedColors();
+    switchToCustom();
+}
+
 void AdvancedSearchWidget::reset()
 {
+    for (const auto &[code, box] : m_colorBoxes) {
+        const QSignalBlocker block(box);
+        box->setChecked(true);
+    }
+    emit changedColors();
     {
         const QScopedValueRollback<bool> guard(updating, true);
         m_ui->dateFrom->setMinimumDateTime(earliestDate);

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QScopedPointer>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+class QCheckBox;
 
 namespace Ui {
 class AdvancedSearchWidget;
@@ -52,6 +56,13 @@ public:
     void setPageFrom(int page);
     void setPageTo(int page);
 
+    /// One check box per colour code the loaded reader uses, all ticked.
+    void setColors(const std::vector<int> &codes);
+    /// The colour codes whose boxes are not ticked.
+    QSet<int> hiddenColors() const;
+    /// Ticks the box of `code` alone.
+    void showOnlyColor(int code);
+
     /// The preset list's index (a SearchPreset), -1 when none is selected.
     int currentPreset() const;
     /// Selects a preset; a change of selection applies it.
@@ -75,6 +86,7 @@ signals:
     // Never emitted: listeners connect to filterChanged(int).
     void filterChanged();
     void filterReset();
+    void changedColors();
 
 private:
     void applyPreset(int preset);
@@ -93,4 +105,6 @@ private:
     bool m_dateToChosen = false;
     QDateTime m_latestDate;
     std::function<QDateTime()> m_clock;
+    QWidget *m_colorRow = nullptr;
+    std::vector<std::pair<int, QCheckBox *>> m_colorBoxes;
 };

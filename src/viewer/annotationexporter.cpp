@@ -62,7 +62,7 @@ QString AnnotationExporter::chooseExportFile(export_format format, QWidget *pare
     const QString answer =
         prompts().saveFileName(parent, QStringLiteral("Choose export file for selected highlights"),
                                exportSuggestedPath(*m_settingsOwner, format),
-                               QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv)"));
+                               QStringLiteral("HTML (*.html *.htm);;Text (*.txt);;CSV (*.csv);;Markdown (*.md)"));
     if (answer.isEmpty()) {
         qDebug() << "...Exportfile dialog cancelled";
         return {};

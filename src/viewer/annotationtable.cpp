@@ -153,6 +153,8 @@ QVariant annotationTable::data(const QModelIndex &index, int role) const
             return static_cast<int>(sortKey(index.row(), column));
         case columnHighlight:
             return annotation->isBookmark;
+        case columnColor:
+            return static_cast<int>(annotation->color);
         default:
             return QVariant();
         }

@@ -214,7 +214,11 @@ bool annotationTableSortFilterProxyModel::acceptsRow(int sourceRow,
     if (created < dateFrom || created > dateTo)
         return false;
     const int page = source->data(cell(annotationTable::columnPage)).toInt();
-    return page >= pageFrom && page <= pageTo;
+    if (page < pageFrom || page > pageTo)
+        return false;
+    return hiddenColors.isEmpty() ||
+           !hiddenColors.contains(
+               source->data(cell(annotationTable::columnColor), Qt::UserRole).toInt());
 }
 
 void annotationTableSortFilterProxyModel::fillSortKeys(int column) const

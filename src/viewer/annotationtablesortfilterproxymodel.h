@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QString>
 
@@ -50,6 +51,8 @@ public:
     qint64 dateTo = std::numeric_limits<qint64>::max();
     int32_t pageFrom = 0;
     int32_t pageTo = 9999;
+    /// Colour codes (the Qt::UserRole value of the colour column) whose rows are hidden.
+    QSet<int> hiddenColors;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;

@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -46,6 +47,79 @@ bool needsHtmlEscape(const QString &text)
     return false;
 }
 
+// Markdown keeps its own line ends: the tools people read it in expect "\n".
+const char markdownDocumentHeader[] = "# Annotations export (%1)\n\n";
+
+// Characters that start Markdown's inline marks (code, emphasis, links, autolinks and HTML,
+// table cells, strikethrough, headings' closing marks, entities) and the escape itself.
+bool markdownAlwaysEscaped(QChar c)
+{
+    const ushort u = c.unicode();
+    return u != 0 && u < 128 && std::strchr("\\`*_[]<>|~#&", char(u)) != nullptr;
+}
+
+// One line as literal Markdown text: leading blanks dropped (four of them would start a code
+// block), inline marks escaped, and a start that would open a list, a heading underline or a
+// rule ("-", "+", "=", "1." and "1)") escaped too.
+void appendMarkdownLine(QString &out, QStringView line)
+{
+    int start = 0;
+    while (start < line.size() && (line.at(start) == QLatin1Char(' ') || line.at(start) == QLatin1Char('\t')))
+        ++start;
+    int digitsEnd = start;
+    while (digitsEnd < line.size() && line.at(digitsEnd) >= QLatin1Char('0') &&
+           line.at(digitsEnd) <= QLatin1Char('9'))
+        ++digitsEnd;
+    for (int i = start; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        const bool listOrRule = i == start && (c == QLatin1Char('-') || c == QLatin1Char('+') ||
+                                               c == QLatin1Char('='));
+        const bool orderedList = i == digitsEnd && digitsEnd > start &&
+                                 (c == QLatin1Char('.') || c == QLatin1Char(')'));
+        if (markdownAlwaysEscaped(c) || listOrRule || orderedList)
+            out += QLatin1Char('\\');
+        out += c;
+    }
+}
+
+// A text of several lines as Markdown paragraphs, each line behind `prefix` ("> " inside a
+// quote). Line breaks stay line breaks; blank lines part paragraphs without leaving the quote.
+void appendMarkdownBlock(QString &out, const QString &text, const QString &prefix)
+{
+    QString normalised = text;
+    normalised.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString blankLine = prefix.trimmed();
+    bool inParagraph = false;
+    bool gap = false;
+    for (const QStringRef &line : normalised.splitRef(QLatin1Char('\n'))) {
+        if (line.trimmed().isEmpty()) {
+            gap = inParagraph;
+            continue;
+        }
+        if (gap) {
+            out += QLatin1Char('\n');
+            out += blankLine;
+            out += QLatin1Char('\n');
+        } else if (inParagraph) {
+            out += QLatin1String("\\\n"); // a hard line break
+        }
+        out += prefix;
+        appendMarkdownLine(out, line);
+        inParagraph = true;
+        gap = false;
+    }
+    if (inParagraph)
+        out += QLatin1Char('\n');
+}
+
+// A heading or a one-line text: line breaks become blanks.
+void appendMarkdownInline(QString &out, const QString &text)
+{
+    QString oneLine = text;
+    oneLine.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    appendMarkdownLine(out, oneLine);
+}
+
 } // namespace
 
 ExportFormatter::ExportFormatter(export_format format, const QString &csvSeparator)
@@ -71,6 +145,9 @@ ExportFormatter::ExportFormatter(export_format format, const QString &csvSeparat
         }
         break;
     }
+    case export_markdown:
+        m_documentHeader = compile(QString::fromUtf8(markdownDocumentHeader));
+        break;
     case export_plaintext:
     default:
         m_format = export_plaintext;
@@ -331,10 +408,15 @@ int ExportFormatter::write(const QModelIndexList &rows, const QDateTime &exportT
                 out += m_columnHeader;
             }
             break;
+        case export_markdown:
+            writeMarkdown(out, row, index.siblingAtColumn(0).data(Qt::DisplayRole).toString(),
+                          newBook);
+            break;
         default:
             break;
         }
-        appendRowFields(out, m_row, row);
+        if (m_format != export_markdown)
+            appendRowFields(out, m_row, row);
         previousBook = book;
         ++written;
     }
@@ -342,6 +424,34 @@ int ExportFormatter::write(const QModelIndexList &rows, const QDateTime &exportT
         out += m_bookEnd;
     out += m_documentEnd;
     return written;
+}
+
+void ExportFormatter::writeMarkdown(QString &out, const RowTexts &row, const QString &date,
+                                   bool newBook) const
+{
+    if (newBook) {
+        out += QLatin1String("## ");
+        appendMarkdownInline(out, row.title);
+        if (!row.author.isEmpty()) {
+            out += QLatin1Char(' ');
+            out += QChar(0x2014); // em dash
+            out += QLatin1Char(' ');
+            appendMarkdownInline(out, row.author);
+        }
+        out += QLatin1String("\n\n");
+    }
+    appendMarkdownBlock(out, row.highlight, QStringLiteral("> "));
+    out += QLatin1String("\n*p. ");
+    out += QString::number(row.page);
+    if (!date.isEmpty()) {
+        out += QLatin1String(", ");
+        appendMarkdownInline(out, date);
+    }
+    out += QLatin1String("*\n\n");
+    if (!row.note.trimmed().isEmpty()) {
+        appendMarkdownBlock(out, row.note, QString());
+        out += QLatin1Char('\n');
+    }
 }
 
 QString ExportFormatter::text(const QModelIndexList &rows, const QDateTime &exportTime,

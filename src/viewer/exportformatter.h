@@ -9,7 +9,7 @@
 class QDateTime;
 class QItemSelectionModel;
 
-/// Writes rows of the annotation viewer as plain text, HTML or CSV. It reads them through an
+/// Writes rows of the annotation viewer as plain text, HTML, CSV or Markdown. It reads them through an
 /// item model with the annotation table's columns (0 date, 1 author, 2 title, 3 page,
 /// 4 highlight, 5 note; integer sort keys under Qt::UserRole). Holds only the compiled templates.
 class ExportFormatter
@@ -58,6 +58,8 @@ private:
     };
 
     static Template compile(const QString &text);
+    /// One Markdown book heading or annotation block (quote, page and date, note).
+    void writeMarkdown(QString &out, const RowTexts &row, const QString &date, bool newBook) const;
     void appendText(QString &out, const QString &text) const;
     void appendRowFields(QString &out, const Template &tmpl, const RowTexts &row) const;
 

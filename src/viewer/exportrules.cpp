@@ -20,6 +20,8 @@ fs::path exportPathWithExtension(const fs::path &path, int format)
         return result.replace_extension("html");
     case export_csv:
         return result.replace_extension("csv");
+    case export_markdown:
+        return result.replace_extension("md");
     default:
         return result;
     }

@@ -11,7 +11,7 @@ class globalsClass;
 /// What an export does besides asking for a file and filling the clipboard: the file's
 /// extension and folder, the CSV separator, writing the file and the status-bar message.
 
-/// `path` with the extension of the format (txt, html, csv); other formats leave it as is.
+/// `path` with the extension of the format (txt, html, csv, md); other formats leave it as is.
 std::filesystem::path exportPathWithExtension(const std::filesystem::path &path, int format);
 
 /// The path offered in the file chooser: the last export file with the format's extension,

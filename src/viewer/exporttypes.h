@@ -5,7 +5,12 @@
 
 enum export_output : int { export_clipboard = 0, export_file = 1 };
 
-enum export_format : int { export_plaintext = 0, export_html = 1, export_csv = 2 };
+enum export_format : int {
+    export_plaintext = 0,
+    export_html = 1,
+    export_csv = 2,
+    export_markdown = 3
+};
 
 enum export_sortmode : int {
     export_sort_viewer = 0,

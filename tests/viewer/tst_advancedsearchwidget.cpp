@@ -1,12 +1,14 @@
 // The advanced search widget through its real editors, with a clock that stands still,
 // and the preset arithmetic beneath it.
 
+#include "database/annotationrecord.h"
 #include "viewer/advancedsearchwidget.h"
 #include "viewer/searchpresets.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QPushButton>
+#include <QCheckBox>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QtTest>
@@ -36,6 +38,7 @@ class tst_advancedsearchwidget : public QObject
 
 private slots:
     void init();
+    void colours_boxUnticked_hidden_onlyOneThenResetShowsAll();
     void presetStart_countsBackInCalendarUnits_data();
     void presetStart_countsBackInCalendarUnits();
     void construction_offersWholeRangeWithoutPreset();
@@ -184,6 +187,24 @@ void tst_advancedsearchwidget::reset_reportsNewBoundsBeforeFilterReset_appliesNo
     QVERIFY(!log.contains(QStringLiteral("filterChanged -1")));
     QCOMPARE(from->dateTime(), earliest);
     QCOMPARE(from->maximumDateTime(), later);
+}
+
+void tst_advancedsearchwidget::colours_boxUnticked_hidden_onlyOneThenResetShowsAll()
+{
+    widget->setColors({color_yellow, color_blue, color_red});
+    QSignalSpy changed(widget.get(), &AdvancedSearchWidget::changedColors);
+    QSignalSpy filter(widget.get(), qOverload<int>(&AdvancedSearchWidget::filterChanged));
+    const QList<QCheckBox *> boxes = widget->findChildren<QCheckBox *>();
+    QCOMPARE(boxes.size(), 3);
+    boxes[1]->setChecked(false);
+    QCOMPARE(widget->hiddenColors(), (QSet<int>{color_blue}));
+    widget->showOnlyColor(color_red);
+    QCOMPARE(widget->hiddenColors(), (QSet<int>{color_yellow, color_blue}));
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(!filter.isEmpty()); // the filter icon lights up
+    widget->reset();
+    QVERIFY(widget->hiddenColors().isEmpty());
+    QCOMPARE(changed.count(), 3);
 }
 
 void tst_advancedsearchwidget::setEarliestDate_reappliesPresetOnlyInSecondsForm()

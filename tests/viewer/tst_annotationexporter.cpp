@@ -97,6 +97,13 @@ std::unique_ptr<Viewer> fixtureViewer()
     return viewer;
 }
 
+// A creation time as the table's date column shows it.
+QString shown(int64_t created)
+{
+    return QLocale::c().toString(QDateTime::fromSecsSinceEpoch(created),
+                                 QStringLiteral("d MMM yyyy hh:mm"));
+}
+
 QString withoutTime(QString text)
 {
     static const QRegularExpression stamp(
@@ -194,6 +201,16 @@ private slots:
         for (const QString separator : {",", "\t", "%2"})
             row(qPrintable("csv separator " + separator), 2, 0,
                 QString(C + ca3 + cb5 + cb9 + ca12).replace(';', separator), false, separator);
+
+        const QString M = "# Annotations export (TIME)\n\n";
+        const QString mA = QString::fromUtf8("## Alpha \u2014 Ann Author\n\n"),
+                      mB = QString::fromUtf8("## Beta \u2014 Bob Writer\n\n");
+        const QString ma3 = "> Alpha three\n\n*p. 3, " + shown(1000400) + "*\n\nn a3\n\n",
+                      ma12 = "> Alpha twelve\n\n*p. 12, " + shown(1000100) + "*\n\n",
+                      mb5 = "> Beta five\n\n*p. 5, " + shown(1000300) + "*\n\nnote b5\n\n",
+                      mb9 = "> Beta nine\n\n*p. 9, " + shown(1000200) + "*\n\nn b9\n\n";
+        row("md viewer", 3, 0, M + mA + ma3 + mB + mb5 + mb9 + mA + ma12);
+        row("md title/page", 3, 3, M + mA + ma3 + ma12 + mB + mb5 + mb9);
     }
 
     void export_wholeDocument()
@@ -212,6 +229,26 @@ private slots:
             toClipboard(*viewer, export_format(format), export_sortmode(mode), contextMenu);
         QCOMPARE(withoutTime(text), expected);
         QCOMPARE(m_message, QStringLiteral("Exported 4 highlights to clipboard"));
+    }
+
+    void markdown_hostileTexts_stayLiteralText()
+    {
+        Viewer viewer({note(1, 1000000, 4, 1, "# not a heading\n1. not a list\n- nor this\n===",
+                            "> no quote\n\n2) no list"),
+                       note(1, 1000001, 5, 2,
+                            "[x](y) `code` a|b *em* _em_ <b> &amp; C#\r\n\r\n\r\n    no code\\",
+                            "")},
+                      {{1, {1, 0, "Title #", "<Eve> | [me]"}}});
+        viewer.selectAll();
+        const QString text = toClipboard(viewer, export_markdown, export_sort_title_page, true);
+        const QString expected = QString::fromUtf8(
+            "## Title \\# \u2014 \\<Eve\\> \\| \\[me\\]\n\n"
+            "> \\# not a heading\\\n> 1\\. not a list\\\n> \\- nor this\\\n> \\===\n\n"
+            "*p. 4, ") + shown(1000000) + QString::fromUtf8("*\n\n"
+            "\\> no quote\n\n2\\) no list\n\n"
+            "> \\[x\\](y) \\`code\\` a\\|b \\*em\\* \\_em\\_ \\<b\\> \\&amp; C\\#\n>\n"
+            "> no code\\\\\n\n*p. 5, ") + shown(1000001) + QStringLiteral("*\n\n");
+        QCOMPARE(text, expected);
     }
 
     void export_documentHeader_stampsExportTime()
@@ -351,6 +388,7 @@ private slots:
         QTest::newRow("stored txt, html chosen")
             << "/srv/ex/notes.txt" << 1 << "/srv/ex/notes.html";
         QTest::newRow("stored without extension") << "/srv/ex/notes" << 0 << "/srv/ex/notes.txt";
+        QTest::newRow("markdown") << "/srv/ex/notes.txt" << 3 << "/srv/ex/notes.md";
     }
 
     void fileExport_dialogStartsAtStoredPathWithExtension()

@@ -140,6 +140,8 @@ private slots:
     void filter_data();
     void filter();
     void filter_defaultBounds_showLaterAnnotations_hidePage10000();
+    void filter_byColour_data();
+    void filter_byColour();
     void filter_largeChange_keepsOrder_data();
     void filter_largeChange_keepsOrder();
 
@@ -485,6 +487,31 @@ void tst_annotationtable::filter()
     }
     QCOMPARE(shownOids(proxy), oids);
     QCOMPARE(warnings.count, before);
+}
+
+void tst_annotationtable::filter_byColour_data()
+{
+    QTest::addColumn<QList<int>>("hidden");
+    QTest::addColumn<QList<int>>("oids");
+    // Colours of oids 1 to 4 (bookmark 5 stays hidden): yellow, blue, orange, green.
+    QTest::newRow("none hidden") << QList<int>{} << QList<int>{1, 2, 3, 4};
+    QTest::newRow("blue hidden") << QList<int>{color_blue} << QList<int>{1, 3, 4};
+    QTest::newRow("unused code hidden") << QList<int>{color_red} << QList<int>{1, 2, 3, 4};
+    QTest::newRow("all but orange") << QList<int>{color_yellow, color_blue, color_green, color_none}
+                                    << QList<int>{3};
+}
+
+void tst_annotationtable::filter_byColour()
+{
+    QFETCH(QList<int>, hidden);
+    QFETCH(QList<int>, oids);
+    Viewer viewer;
+    viewer.proxy.hiddenColors = QSet<int>(hidden.begin(), hidden.end());
+    viewer.proxy.invalidateFilter();
+    QCOMPARE(shownOids(viewer.proxy), oids);
+    viewer.proxy.hiddenColors.clear();
+    viewer.proxy.invalidateFilter();
+    QCOMPARE(shownOids(viewer.proxy), (QList<int>{1, 2, 3, 4}));
 }
 
 void tst_annotationtable::filter_defaultBounds_showLaterAnnotations_hidePage10000()
