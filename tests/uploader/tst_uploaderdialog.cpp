@@ -50,7 +50,7 @@ private slots:
         QCOMPARE(dialog.result(), int(removed ? QDialog::Rejected : QDialog::Accepted));
         if (removed) {
             QCOMPARE(prompts.messages.last().text, QStringLiteral("Device is disconnected. Closing."));
-            QVERIFY(fs::is_empty(volumes.reader->mainpath));
+            QVERIFY(fs::is_empty(volumes.reader->mainpath) && fs::is_empty(volumes.reader->cardpath));
             return;
         }
         QCOMPARE(readFile(volumes.reader->cardpath / "a.acsm"), QByteArray("a.acsm"));
