@@ -72,8 +72,9 @@ private slots:
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     }
 
-    void manifestUrl_httpsOrLoopback()
+    void manifest_sizeLimitAndUrl_httpsOrLoopback()
     {
+        QVERIFY(parseManifest("1.2.3.4;0123456789ab") && !parseManifest("1.2.3.4;0123456789abc"));
         const QString site = QStringLiteral("https://marlox.org/v.txt");
         QVERIFY(manifestUrl(QStringLiteral("http://marlox.org/v"), QString()).isEmpty());
         QCOMPARE(manifestUrl(site, QStringLiteral("https://a.example/v")).toString(), site);
