@@ -5,17 +5,15 @@
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "readerfixture/readerfixture.h"
-#include "readers/gui_msgchannel.h"
-#include "readers/readerdata.h"
-#include "support/fakeplatform.h"
+#include "readers/reader.h"
 #include "support/fakeprompts.h"
+#include "support/readervolumes.h"
 #include "support/testenv.h"
 #include "support/testhelpers.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QtTest>
@@ -30,18 +28,17 @@ class tst_dialogbackupmanual : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ReaderVolumes> m_v;
     std::unique_ptr<FakePrompts> m_prompts;
     std::shared_ptr<globalsClass> m_globals;
-    std::shared_ptr<ReaderData> m_registry;
     std::shared_ptr<Reader> m_reader;
     std::unique_ptr<DialogBackupManual> m_dialog;
 
-    fs::path base() const { return fs::path(m_dir->path().toStdString()); }
+    fs::path base() const { return m_v->base; }
     QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
     void openDialog(const fs::path &destination)
     {
-        m_dialog = std::make_unique<DialogBackupManual>(m_registry, m_globals, m_reader);
+        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_globals, m_reader);
         m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
             ->setText(QString::fromStdString(destination.string()));
     }
@@ -51,26 +48,18 @@ private slots:
 
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_v = std::make_unique<ReaderVolumes>();
         m_prompts = std::make_unique<FakePrompts>();
-        m_globals = std::make_shared<globalsClass>(false, base().string(), (base() / "data").string(),
-                                                   base() / "share", base() / "config");
-        m_registry = std::make_shared<ReaderData>(
-            std::make_shared<gui_msgchannel>(), m_globals, false,
-            makeFakePlatform(std::make_shared<FakeBlockDevices>(), std::make_shared<FakeMounts>()));
-        fixture::ReaderTree main(base() / "main");
+        m_globals = m_v->globals;
+        m_reader = m_v->reader;
+        m_reader->serial = "SN-DLG";
+        fixture::ReaderTree main(m_reader->mainpath);
         main.addExplorerDb();
         const fs::path rootDb = main.addRootProfile();
         main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(1000, 'w'));
         main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
         main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
         fs::create_directories(base() / "out");
-        DetectionRecord record;
-        record.serial = "SN-DLG";
-        m_reader = std::make_shared<Reader>(record);
-        m_reader->owner = m_registry.get();
-        m_reader->maindevice = "/dev/sdz";
-        m_reader->mainpath = main.root();
         m_reader->db_main = m_reader->get_db_main(main.root()).path;
         m_reader->db_main_relative = m_reader->db_main.lexically_relative(main.root());
         m_reader->processProfiles(main.root(), 0);
@@ -79,9 +68,9 @@ private slots:
     {
         m_dialog.reset();
         m_reader.reset();
-        m_registry.reset();
+        m_globals.reset();
         m_prompts.reset();
-        m_dir.reset();
+        m_v.reset();
     }
 
     void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
