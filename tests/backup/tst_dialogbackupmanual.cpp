@@ -5,16 +5,15 @@
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "readerfixture/readerfixture.h"
-#include "readers/gui_msgchannel.h"
-#include "readers/readerdata.h"
-#include "support/fakeplatform.h"
+#include "readers/reader.h"
 #include "support/fakeprompts.h"
+#include "support/readervolumes.h"
 #include "support/testenv.h"
+#include "support/testhelpers.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QtTest>
@@ -23,213 +22,161 @@
 #include <memory>
 
 namespace fs = std::filesystem;
+using testhelpers::folderEntries;
 
 class tst_dialogbackupmanual : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init();
-    void cleanup();
-
-    void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem();
-    void destinationOnReader_refused();
-    void writeFailure_thenRetryInTheSameDialogSucceeds();
-    void cancel_messageMatchesDiskAndRetryWorks_data();
-    void cancel_messageMatchesDiskAndRetryWorks();
-    void report_countsAndEscapedFolderLink();
-
-private:
-    fs::path base() const { return fs::path(m_dir->path().toStdString()); }
-    std::unique_ptr<DialogBackupManual> openDialog(const fs::path &destination);
-    QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
-    std::vector<fs::path> archives(const fs::path &folder) const;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ReaderVolumes> m_v;
     std::unique_ptr<FakePrompts> m_prompts;
     std::shared_ptr<globalsClass> m_globals;
-    std::shared_ptr<ReaderData> m_registry;
     std::shared_ptr<Reader> m_reader;
     std::unique_ptr<DialogBackupManual> m_dialog;
-};
 
-void tst_dialogbackupmanual::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_prompts = std::make_unique<FakePrompts>();
-    m_globals = std::make_shared<globalsClass>(false, base().string(), (base() / "data").string(),
-                                               base() / "share", base() / "config");
-    m_registry = std::make_shared<ReaderData>(
-        std::make_shared<gui_msgchannel>(), m_globals, false,
-        makeFakePlatform(std::make_shared<FakeBlockDevices>(), std::make_shared<FakeMounts>()));
-    fixture::ReaderTree main(base() / "main");
-    main.addExplorerDb();
-    const fs::path rootDb = main.addRootProfile();
-    main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(1000, 'w'));
-    main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
-    main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
-    fs::create_directories(base() / "out");
-
-    DetectionRecord record;
-    record.serial = "SN-DLG";
-    m_reader = std::make_shared<Reader>(record);
-    m_reader->owner = m_registry.get();
-    m_reader->name = "PB740";
-    m_reader->maindevice = "/dev/sdz";
-    m_reader->mainpath = main.root();
-    m_reader->db_main = m_reader->get_db_main(main.root()).path;
-    m_reader->db_main_relative = m_reader->db_main.lexically_relative(main.root());
-    m_reader->processProfiles(main.root(), 0);
-}
-
-void tst_dialogbackupmanual::cleanup()
-{
-    m_dialog.reset();
-    m_reader.reset();
-    m_registry.reset();
-    m_prompts.reset();
-    m_dir.reset();
-}
-
-std::unique_ptr<DialogBackupManual> tst_dialogbackupmanual::openDialog(const fs::path &destination)
-{
-    auto dialog = std::make_unique<DialogBackupManual>(m_registry, m_globals, m_reader);
-    dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
-        ->setText(QString::fromStdString(destination.string()));
-    return dialog;
-}
-
-std::vector<fs::path> tst_dialogbackupmanual::archives(const fs::path &folder) const
-{
-    std::vector<fs::path> files;
-    for (const auto &entry : fs::directory_iterator(folder))
-        files.push_back(entry.path());
-    return files;
-}
-
-void tst_dialogbackupmanual::boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
-{
-    // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
-    openIniSettings(m_globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
-    m_dialog = openDialog(base() / "out");
-    QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
-    QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
-    QVERIFY(box("cb_fonts")->isChecked() && !box("cb_fonts")->isEnabled());
-    uint64_t databases = fs::file_size(m_reader->db_main) + 1000; // with the WAL file
-    for (const ProfileInfo &profile : m_reader->profiles)
-        databases += fs::file_size(profile.dbPath);
-    QCOMPARE(m_dialog->bytesNeeded(), databases);
-    // Each part is surveyed once; any order of clicks gives the sum of what is checked.
-    for (int i = 0; i < 2; ++i) {
-        box("cb_main")->setChecked(true);
-        box("cb_dicts")->setChecked(true);
-        QCOMPARE(m_dialog->bytesNeeded(), databases + 100 + 1024 * 1024);
-        QVERIFY(box("cb_dicts")->text().startsWith(QStringLiteral("Dictionaries (1 files, 100 B)")));
-        box("cb_main")->setChecked(false);
-        box("cb_dicts")->setChecked(false);
-        QCOMPARE(m_dialog->bytesNeeded(), databases);
+    fs::path base() const { return m_v->base; }
+    QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
+    void openDialog(const fs::path &destination)
+    {
+        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_globals, m_reader);
+        m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
+            ->setText(QString::fromStdString(destination.string()));
     }
-}
 
-void tst_dialogbackupmanual::destinationOnReader_refused()
-{
-    m_dialog = openDialog(m_reader->mainpath / "Books");
-    m_dialog->accept();
-    QCOMPARE(m_prompts->messages.size(), 1);
-    QCOMPARE(m_prompts->messages[0].title, QStringLiteral("Destination is on the reader"));
-    QCOMPARE(archives(m_reader->mainpath / "Books").size(), size_t(1)); // Dune.epub alone
-    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
-}
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-void tst_dialogbackupmanual::writeFailure_thenRetryInTheSameDialogSucceeds()
-{
-    m_dialog = openDialog(base() / "out");
-    box("cb_main")->setChecked(true);
-    const fs::path book = m_reader->mainpath / "Books/Dune.epub";
-    const QByteArray content = testenv::readFile(book);
-    m_dialog->setRunObserver([book](double) { fs::remove(book); });
-    m_dialog->accept();
-    QCOMPARE(m_dialog->lastResult().outcome, BackupResult::writeFailed);
-    QCOMPARE(m_prompts->messages.last().title, QStringLiteral("Error: could not create ZIP archive."));
-    QVERIFY(m_prompts->messages.last().text.contains(QString::fromStdString(book.string())));
-    QVERIFY(archives(base() / "out").empty());
-    QVERIFY(m_dialog->findChild<QDialogButtonBox *>()->isEnabled());
-    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
-
-    QVERIFY(testenv::writeFile(book, content));
-    m_dialog->setRunObserver({});
-    m_dialog->accept();
-    QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
-    QCOMPARE(m_prompts->messages.last().title, QStringLiteral("File(s) backup finished"));
-    QCOMPARE(archives(base() / "out"), std::vector<fs::path>{m_dialog->lastArchive()});
-    QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
-    // The reader's group names its serial, so the preferences scan does not skip it.
-    const auto devices = openIniSettings(m_globals->settingsDevices);
-    QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
-    QCOMPARE(devices->value(QStringLiteral("SN-DLG/manualbackupDicts")).toBool(), false);
-}
-
-void tst_dialogbackupmanual::cancel_messageMatchesDiskAndRetryWorks_data()
-{
-    QTest::addColumn<double>("cancelAt");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("start") << 0.0 << false;
-    QTest::newRow("middle") << 0.5 << false;
-    QTest::newRow("very end") << 1.0 << true;
-}
-
-void tst_dialogbackupmanual::cancel_messageMatchesDiskAndRetryWorks()
-{
-    QFETCH(double, cancelAt);
-    QFETCH(bool, written);
-    m_dialog = openDialog(base() / "out");
-    box("cb_main")->setChecked(true);
-    DialogBackupManual *dialog = m_dialog.get();
-    m_dialog->setRunObserver([dialog, cancelAt](double fraction) {
-        if (fraction >= cancelAt)
-            dialog->requestCancel();
-    });
-    m_dialog->accept();
-    QCOMPARE(archives(base() / "out").size(), size_t(written ? 1 : 0));
-    if (written) {
-        QCOMPARE(m_prompts->messages.last().title, QStringLiteral("File(s) backup finished"));
-        return;
+    void init()
+    {
+        m_v = std::make_unique<ReaderVolumes>();
+        m_prompts = std::make_unique<FakePrompts>();
+        m_globals = m_v->globals;
+        m_reader = m_v->reader;
+        m_reader->serial = "SN-DLG";
+        fixture::ReaderTree main(m_reader->mainpath);
+        main.addExplorerDb();
+        const fs::path rootDb = main.addRootProfile();
+        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(1000, 'w'));
+        main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
+        main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
+        fs::create_directories(base() / "out");
+        m_reader->db_main = m_reader->get_db_main(main.root()).path;
+        m_reader->db_main_relative = m_reader->db_main.lexically_relative(main.root());
+        m_reader->processProfiles(main.root(), 0);
     }
-    QCOMPARE(m_prompts->messages.last().text,
-             QStringLiteral("The backup was cancelled. No archive was written."));
-    // A cancelled run leaves no cancel behind for the next one.
-    m_dialog->setRunObserver({});
-    m_dialog->accept();
-    QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
-    QCOMPARE(archives(base() / "out").size(), size_t(1));
-}
+    void cleanup()
+    {
+        m_dialog.reset();
+        m_reader.reset();
+        m_globals.reset();
+        m_prompts.reset();
+        m_v.reset();
+    }
 
-void tst_dialogbackupmanual::report_countsAndEscapedFolderLink()
-{
-    const fs::path folder = base() / "it's <mine> & #1";
-    fs::create_directories(folder);
-    m_dialog = openDialog(folder);
-    m_dialog->findChild<QLineEdit *>(QStringLiteral("backuplabel"))->setText(QStringLiteral(" a;b "));
-    m_dialog->accept();
-    const FakePrompts::Asked report = m_prompts->messages.last();
-    QCOMPARE(report.icon, Prompts::Information);
-    // Explorer db, root profile db and its WAL, then the dictionary's folder is not checked.
-    QVERIFY(report.text.contains(QStringLiteral("<p>Exported 3 file(s) to:</p>")));
-    QVERIFY(report.text.contains(QStringLiteral("<p>No errors reported</p>")));
-    QTextDocument document;
-    document.setHtml(report.text);
-    QString href;
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            if (it.fragment().charFormat().isAnchor())
-                href = it.fragment().charFormat().anchorHref();
+    void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
+    {
+        // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
+        openIniSettings(m_globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
+        openDialog(base() / "out");
+        QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
+        QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
+        QVERIFY(box("cb_fonts")->isChecked() && !box("cb_fonts")->isEnabled());
+        uint64_t databases = fs::file_size(m_reader->db_main) + 1000; // with the WAL file
+        for (const ProfileInfo &profile : m_reader->profiles)
+            databases += fs::file_size(profile.dbPath);
+        // Each part is surveyed once; any order of clicks gives the sum of what is checked.
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(m_dialog->bytesNeeded(), databases);
+            box("cb_main")->setChecked(true);
+            box("cb_dicts")->setChecked(true);
+            QCOMPARE(m_dialog->bytesNeeded(), databases + 100 + 1024 * 1024);
+            box("cb_main")->setChecked(false);
+            box("cb_dicts")->setChecked(false);
         }
     }
-    QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
-    QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
-    QVERIFY(m_dialog->lastArchive().filename().string().find("-a_b.zip") != std::string::npos);
-}
+
+    void destinationOnReader_refused()
+    {
+        openDialog(m_reader->mainpath / "Books");
+        m_dialog->accept();
+        QCOMPARE(m_prompts->messages.size(), 1);
+        QCOMPARE(m_prompts->messages[0].icon, Prompts::Warning);
+        QCOMPARE(folderEntries(m_reader->mainpath / "Books"), QStringList{QStringLiteral("Dune.epub")});
+        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+    }
+
+    void writeFailure_thenRetryInTheSameDialog_reportsEscapedLink()
+    {
+        const fs::path folder = base() / "it's <mine> & #1";
+        fs::create_directories(folder);
+        openDialog(folder);
+        box("cb_main")->setChecked(true);
+        const fs::path book = m_reader->mainpath / "Books/Dune.epub";
+        const QByteArray content = testenv::readFile(book);
+        m_dialog->setRunObserver([book](double) { fs::remove(book); });
+        m_dialog->accept();
+        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::writeFailed);
+        QVERIFY(m_prompts->messages.last().text.contains(QString::fromStdString(book.string())));
+        QVERIFY(fs::is_empty(folder));
+        QVERIFY(m_dialog->findChild<QDialogButtonBox *>()->isEnabled());
+        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+
+        QVERIFY(testenv::writeFile(book, content));
+        m_dialog->setRunObserver({});
+        m_dialog->accept();
+        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
+        QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(folderEntries(folder),
+                 QStringList{QString::fromStdString(m_dialog->lastArchive().filename().string())});
+        const FakePrompts::Asked report = m_prompts->messages.last();
+        QCOMPARE(report.icon, Prompts::Information);
+        QTextDocument document;
+        document.setHtml(report.text);
+        QString href;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                if (it.fragment().charFormat().isAnchor())
+                    href = it.fragment().charFormat().anchorHref();
+            }
+        }
+        QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
+        QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
+        // The reader's group names its serial, so the preferences scan does not skip it.
+        const auto devices = openIniSettings(m_globals->settingsDevices);
+        QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
+    }
+
+    void cancel_messageMatchesDiskAndRetryWorks_data()
+    {
+        QTest::addColumn<double>("cancelAt");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("start") << 0.0 << false;
+        QTest::newRow("middle") << 0.5 << false;
+        QTest::newRow("very end") << 1.0 << true;
+    }
+    void cancel_messageMatchesDiskAndRetryWorks()
+    {
+        QFETCH(double, cancelAt);
+        QFETCH(bool, written);
+        openDialog(base() / "out");
+        box("cb_main")->setChecked(true);
+        DialogBackupManual *dialog = m_dialog.get();
+        m_dialog->setRunObserver([dialog, cancelAt](double fraction) {
+            if (fraction >= cancelAt)
+                dialog->requestCancel();
+        });
+        m_dialog->accept();
+        QCOMPARE(folderEntries(base() / "out").size(), written ? 1 : 0);
+        QCOMPARE(m_prompts->messages.last().text.contains(QStringLiteral("No archive was written")), !written);
+        if (written)
+            return;
+        // A cancelled run leaves no cancel behind for the next one.
+        m_dialog->setRunObserver({});
+        m_dialog->accept();
+        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
+        QCOMPARE(folderEntries(base() / "out").size(), 1);
+    }
+};
 
 QTEST_MAIN(tst_dialogbackupmanual)
 #include "tst_dialogbackupmanual.moc"

@@ -55,8 +55,7 @@ private slots:
         QFETCH(QString, card);
         uploaderModel model(m_items, m_dir.path().toStdString(), card.toStdString());
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        for (int column = 0; column < model.columnCount(); ++column)
-            QCOMPARE(model.flags(model.index(0, column)), Qt::NoItemFlags);
+        QCOMPARE(model.flags(model.index(0, uploaderModel::colCopy)), Qt::NoItemFlags);
         QCOMPARE(enabled(model, 2, uploaderModel::colCard), !card.isEmpty());
         QVERIFY(!enabled(model, 1, uploaderModel::colCard));
         QVERIFY(model.flags(model.index(1, uploaderModel::colCard)).testFlag(Qt::ItemIsUserCheckable));
@@ -77,8 +76,6 @@ private slots:
         QVERIFY(m_items[2].deleteSource && m_items[3].deleteSource);
         QVERIFY(!m_items[4].deleteSource && !m_items[1].deleteSource);
         QCOMPARE(changed.size(), 2);
-        QCOMPARE(background(model, 2, uploaderModel::colDelete), QColor(Qt::red));
-        QCOMPARE(model.data(model.index(2, uploaderModel::colDelete)).toString(), QStringLiteral("ZIP"));
     }
 };
 

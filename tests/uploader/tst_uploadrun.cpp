@@ -6,10 +6,13 @@
 #include "readers/readerdata.h"
 #include "support/readervolumes.h"
 #include "support/testenv.h"
+#include "uploader/filecategories.h"
 #include "uploader/uploadrun.h"
 
 #include <QDir>
 #include <QtTest>
+
+#include <optional>
 
 #include <zip.h>
 
@@ -57,6 +60,7 @@ class tst_uploadrun : public QObject
     std::atomic<bool> m_cancel{false};
     int m_folderQuestions = 0;
     UploadSettings m_settings;
+    std::vector<UploadItem> m_items;
 
     UploadTarget target(bool createFolders = true)
     {
@@ -77,15 +81,10 @@ class tst_uploadrun : public QObject
         writeFile(m_v->pc / name, bytes);
         return m_v->pc / name;
     }
-    UploadRunResult send(std::vector<UploadItem> &items, const std::vector<fs::path> &files,
-                         const UploadTarget &t)
+    UploadRunResult send(const std::vector<fs::path> &files, std::optional<UploadTarget> t = {})
     {
-        items = buildUploadItems(files, m_v->reader->mainpath, m_v->reader->cardpath, m_settings).items;
-        return runUpload(items, t, m_cancel);
-    }
-    UploadRunResult send(std::vector<UploadItem> &items, const std::vector<fs::path> &files)
-    {
-        return send(items, files, target());
+        m_items = buildUploadItems(files, m_v->reader->mainpath, m_v->reader->cardpath, m_settings).items;
+        return runUpload(m_items, t ? *t : target(), m_cancel);
     }
 
 private slots:
@@ -117,8 +116,7 @@ private slots:
         QFETCH(int, cardMode);
         QFETCH(QString, expected);
         m_settings.copyToCardMode = cardMode;
-        std::vector<UploadItem> items;
-        const UploadRunResult run = send(items, {source(name.toStdString(), "payload")});
+        const UploadRunResult run = send({source(name.toStdString(), "payload")});
         QCOMPARE(run.errors, 0);
         const QStringList sent = filesBelow(m_v->base / "main") + filesBelow(m_v->base / "card");
         QCOMPARE(sent.size(), expected.isEmpty() ? 0 : 1);
@@ -137,57 +135,48 @@ private slots:
         QByteArray damaged = readFile(zip);
         damaged[damaged.indexOf('B') + 100] = 'X';
         writeFile(zip, damaged);
-        std::vector<UploadItem> items;
-        QCOMPARE(send(items, {zip}).errors, 1);
-        QVERIFY(QString::fromStdString(items[0].result).startsWith(QStringLiteral("NOT copied (")));
+        QCOMPARE(send({zip}).errors, 1);
+        QVERIFY(QString::fromStdString(m_items[0].result).startsWith(QStringLiteral("NOT copied (")));
         QCOMPARE(readFile(font), QByteArray("A"));
         QCOMPARE(filesBelow(m_v->reader->mainpath), QStringList{QStringLiteral("system/fonts/serif.ttf")});
-    }
-
-    void zipWithFontBookAndMacMetadata_keptAfterDelete()
-    {
-        const fs::path zip = m_v->pc / "mixed.zip";
-        writeZip(zip, {{"fonts/", {}}, {"fonts/a.ttf", "font"}, {"__MACOSX/fonts/._a.ttf", "m"},
-                       {"book.epub", "book"}});
-        m_settings.deleteMode = 2;
-        std::vector<UploadItem> items;
-        const UploadRunResult run = send(items, {zip});
-        QCOMPARE(items.size(), size_t(3));
-        QCOMPARE(QString::fromStdString(items[1].info), QStringLiteral("Skipped, macOS metadata"));
-        QCOMPARE(filesBelow(m_v->reader->mainpath), QStringList{QStringLiteral("system/fonts/a.ttf")});
-        QVERIFY(fs::exists(zip));
-        QCOMPARE(QString::fromStdString(run.report.back()),
-                 QStringLiteral("Archive kept, not every file in it was copied : mixed.zip"));
     }
 
     void zipDeleted_onlyWhenEveryEntryCopied_data()
     {
         QTest::addColumn<bool>("secondBlocked");
-        QTest::newRow("all copied") << false;
-        QTest::newRow("second fails") << true;
+        QTest::addColumn<bool>("withBook"); // and macOS metadata, skipped
+        QTest::newRow("all copied") << false << false;
+        QTest::newRow("second fails") << true << false;
+        QTest::newRow("book not sent") << false << true;
     }
     void zipDeleted_onlyWhenEveryEntryCopied()
     {
         QFETCH(bool, secondBlocked);
+        QFETCH(bool, withBook);
         const fs::path zip = m_v->pc / "fonts.zip";
-        writeZip(zip, {{"a.ttf", "one"}, {"sub/b.otf", "two"}});
+        std::vector<std::pair<std::string, QByteArray>> entries{{"a.ttf", "one"}, {"sub/", {}}, {"sub/b.otf", "two"}};
+        if (withBook)
+            entries.insert(entries.end(), {{"__MACOSX/._a.ttf", "m"}, {"book.epub", "book"}});
+        writeZip(zip, entries);
         if (secondBlocked)
             fs::create_directories(m_v->reader->mainpath / "system/fonts/b.otf/x");
         m_settings.deleteMode = 2;
-        std::vector<UploadItem> items;
-        QCOMPARE(send(items, {zip}).errors, secondBlocked ? 1 : 0);
+        const UploadRunResult run = send({zip});
+        QCOMPARE(run.errors, secondBlocked ? 1 : 0);
         QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/a.ttf"), QByteArray("one"));
-        QCOMPARE(fs::exists(zip), secondBlocked);
-        if (!secondBlocked)
-            QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/b.otf"), QByteArray("two"));
+        QCOMPARE(readFile(m_v->reader->mainpath / "system/fonts/b.otf"), secondBlocked ? QByteArray() : "two");
+        QCOMPARE(fs::exists(zip), secondBlocked || withBook);
+        QCOMPARE(QString::fromStdString(run.report.back()).startsWith(QStringLiteral("Archive kept")),
+                 secondBlocked || withBook);
+        if (withBook)
+            QCOMPARE(filesBelow(m_v->reader->mainpath).size(), 2);
     }
 
     void zipEntryWithParentComponents_landsInMountRootOnly()
     {
         const fs::path zip = m_v->pc / "evil.zip";
         writeZip(zip, {{"../../evil.acsm", "x"}, {"/abs/other.acsm", "y"}});
-        std::vector<UploadItem> items;
-        send(items, {zip});
+        send({zip});
         const QStringList expected{QStringLiteral("evil.acsm"), QStringLiteral("other.acsm")};
         QCOMPARE(filesBelow(m_v->reader->mainpath), expected);
         QCOMPARE(filesBelow(m_v->base).filter(QStringLiteral(".acsm")).size(), 2);
@@ -195,9 +184,8 @@ private slots:
 
     void removedVolume_stopsRun_andCreatesNothing()
     {
-        std::vector<UploadItem> items;
         m_v->mounts->unmount(m_v->reader->maindevice); // the empty mount point stays
-        const UploadRunResult run = send(items, {source("a.ttf"), source("b.pbi")});
+        const UploadRunResult run = send({source("a.ttf"), source("b.pbi")});
         QVERIFY(run.disconnected);
         QCOMPARE(run.errors, 2);
         QCOMPARE(QString::fromStdString(run.report[1]), QStringLiteral("NOT copied (Device is disconnected) : b.pbi"));
@@ -211,8 +199,7 @@ private slots:
         UploadTarget t = target();
         // The user presses Stop while the first file's folder is being made.
         t.confirmFolder = [this](const fs::path &, bool) { return m_cancel = true; };
-        std::vector<UploadItem> items;
-        const UploadRunResult run = send(items, {source("1.ttf", big), source("2.ttf", big), source("3.ttf", big)}, t);
+        const UploadRunResult run = send({source("1.ttf", big), source("2.ttf", big), source("3.ttf", big)}, t);
         QVERIFY(run.cancelled);
         const fs::path fonts = m_v->reader->mainpath / "system/fonts";
         const QStringList left = filesBelow(fonts);
@@ -235,9 +222,8 @@ private slots:
         fs::create_directories(m_v->reader->mainpath / "system/fonts");
         fs::create_directories(m_v->reader->mainpath / "b.acsm");
         m_settings.deleteMode = 1;
-        std::vector<UploadItem> items;
         const fs::path second = source(name.toStdString());
-        const UploadRunResult run = send(items, {source("serif.ttf", "first"), second}, target(false));
+        const UploadRunResult run = send({source("serif.ttf", "first"), second}, target(false));
         QCOMPARE(QString::fromStdString(run.report.at(1)), line.arg(QString::fromStdString(m_v->base.string())));
         QCOMPARE(run.errors, line.startsWith(QStringLiteral("NOT")) ? 1 : 0);
         QCOMPARE(fs::exists(second), !line.contains(QStringLiteral("deleted")));
@@ -252,8 +238,7 @@ private slots:
         fs::create_directory_symlink(outside, m_v->reader->cardpath / "system/dictionaries");
         fs::create_symlink(outside / "x.acsm", m_v->reader->cardpath / "x.acsm");
         m_settings.copyToCardMode = 2;
-        std::vector<UploadItem> items;
-        QCOMPARE(send(items, {source("d.dic"), source("x.acsm")}).errors, 2);
+        QCOMPARE(send({source("d.dic"), source("x.acsm")}).errors, 2);
         QVERIFY(fs::is_empty(outside));
     }
 
@@ -261,12 +246,17 @@ private slots:
     {
         const QString fonts = uploadFileFilter(false).split(QStringLiteral(";;")).at(1);
         const QString patterns = fonts.section(QLatin1Char('('), 1).chopped(1);
-        QVERIFY(!patterns.contains(QLatin1Char(')')));
         for (const char *name : {"a.ttf", "b.otf", "c.ttc", "d.txt"})
             source(name);
         const QStringList listed = QDir(QString::fromStdString(m_v->pc.string()))
                                        .entryList(patterns.split(QLatin1Char(' ')), QDir::Files);
         QCOMPARE(listed.join(QLatin1Char(' ')), QStringLiteral("a.ttf b.otf c.ttc"));
+    }
+
+    void destinationFolder_outsideTheTables_isNone()
+    {
+        QCOMPARE(fileDestinationFolder(10, *m_v->reader, storage_main, true), std::string());
+        QCOMPARE(fileDestinationFolder(filekind_font, *m_v->reader, 1, true), std::string());
     }
 };
 
