@@ -7,6 +7,7 @@
 #include "core/textconv.h"
 #include "mainwindow/textviewer.h"
 #include "readers/reader.h"
+#include "readers/readerdata.h"
 
 #include <QDebug>
 #include <QPushButton>
@@ -31,6 +32,8 @@ bool stillConnected(Reader &reader, const ProfileInfo &profile)
         return false;
     if (!profile.onCard)
         return true;
+    if (reader.owner)
+        return reader.owner->isMountedVolume(reader.cardpath, reader.carddevice);
     std::error_code ec;
     return !reader.cardpath.empty() && fs::is_directory(reader.cardpath, ec);
 }
