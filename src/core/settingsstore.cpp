@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QTextCodec>
 
+#include <limits>
+
 std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file)
 {
     auto settings = std::make_unique<QSettings>(toQString(file), QSettings::IniFormat);
@@ -14,18 +16,20 @@ std::unique_ptr<QSettings> openIniSettings(const std::filesystem::path &file)
 
 unsigned int readUInt(const QSettings &settings, const QString &key, unsigned int fallback)
 {
-    const QVariant value = settings.value(key);
+    // Read wide and range-checked: a QVariant cuts a larger number down without a word.
     bool ok = false;
-    const unsigned int result = value.toUInt(&ok);
-    return ok ? result : fallback;
+    const qulonglong result = settings.value(key).toULongLong(&ok);
+    return ok && result <= std::numeric_limits<unsigned int>::max() ? unsigned(result) : fallback;
 }
 
 int readInt(const QSettings &settings, const QString &key, int fallback)
 {
-    const QVariant value = settings.value(key);
     bool ok = false;
-    const int result = value.toInt(&ok);
-    return ok ? result : fallback;
+    const qlonglong result = settings.value(key).toLongLong(&ok);
+    return ok && result >= std::numeric_limits<int>::min() &&
+                   result <= std::numeric_limits<int>::max()
+               ? int(result)
+               : fallback;
 }
 
 qint64 readInt64(const QSettings &settings, const QString &key, qint64 fallback)

@@ -1,7 +1,9 @@
-// The two INI files: typed reads, the "settings" group round trip, device preferences.
+// The two INI files: typed reads, the "settings" group round trip, device preferences and
+// labels, all in UTF-8.
 
 #include "core/settingsstore.h"
 #include "support/testenv.h"
+#include "support/testhelpers.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,205 +18,145 @@ class tst_settingsstore : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void readBool_acceptsOnlyBooleanWords_data();
-    void readBool_acceptsOnlyBooleanWords();
-    void generalSettings_defaultsWhenMissing();
-    void generalSettings_roundTrip();
-    void generalSettings_limitsAppliedOnRead();
-    void devicePreferences_missingKeysReadAsDefaults();
-    void devicePreferences_nonAsciiRoundTrip();
-    void settingsFileIsDirectory_reportsErrorAndDefaults();
-    void unreadableSettingsFile_reportsError();
+    QTemporaryDir m_dir;
+    int m_files = 0;
 
-private:
-    fs::path file(const QTemporaryDir &dir, const char *name) const
+    fs::path newFile() { return fs::path(m_dir.path().toStdString()) / (std::to_string(++m_files) + ".conf"); }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // A hand-edited value of the wrong type falls back instead of reading as 0 or true.
+    void typedReads_fallBackOnWrongTypes_data()
     {
-        return fs::path(dir.path().toStdString()) / name;
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<qint64>("fallback");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("bool TRUE") << "bool" << QByteArray("TRUE") << 0LL << 1LL;
+        QTest::newRow("bool 0") << "bool" << QByteArray("0") << 1LL << 0LL;
+        QTest::newRow("bool typo keeps off") << "bool" << QByteArray("ture") << 0LL << 0LL;
+        QTest::newRow("bool typo keeps on") << "bool" << QByteArray("yes please") << 1LL << 1LL;
+        QTest::newRow("bool empty") << "bool" << QByteArray("") << 1LL << 1LL;
+        QTest::newRow("int negative") << "int" << QByteArray("-3") << 9LL << -3LL;
+        QTest::newRow("int word") << "int" << QByteArray("one") << 9LL << 9LL;
+        QTest::newRow("int beyond int") << "int" << QByteArray("2147483648") << 9LL << 9LL;
+        QTest::newRow("uint beyond unsigned") << "uint" << QByteArray("4294967297") << 9LL << 9LL;
+        QTest::newRow("uint negative") << "uint" << QByteArray("-5") << 9LL << 9LL;
+        QTest::newRow("uint variant") << "uint" << QByteArray("@Variant(oops)") << 9LL << 9LL;
+        QTest::newRow("int64 large") << "int64" << QByteArray("1700000000000") << 9LL << 1700000000000LL;
+        QTest::newRow("int64 word") << "int64" << QByteArray("soon") << 9LL << 9LL;
+    }
+
+    void typedReads_fallBackOnWrongTypes()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, stored);
+        QFETCH(qint64, fallback);
+        QFETCH(qint64, expected);
+        const fs::path path = newFile();
+        QVERIFY(testenv::writeFile(path, "[settings]\nkey=" + stored + "\n"));
+        const auto settings = openIniSettings(path);
+        const QString key = QStringLiteral("settings/key");
+        qint64 read = 0;
+        if (type == "bool")
+            read = readBool(*settings, key, fallback != 0);
+        else if (type == "int")
+            read = readInt(*settings, key, int(fallback));
+        else if (type == "uint")
+            read = readUInt(*settings, key, unsigned(fallback));
+        else
+            read = readInt64(*settings, key, fallback);
+        QCOMPARE(read, expected);
+    }
+
+    void generalSettings_roundTripInUtf8()
+    {
+        const fs::path path = newFile();
+        GeneralSettings values;
+        values.textSearchDelay = 250;
+        values.columnResizeDelay = 4000;
+        values.NumberRowsUsingDeviceID = values.enable_debuglog = values.disable_load_anndata = true;
+        values.disable_devicemonitor = values.up_alwaysreplace = values.up_zipdisabled = true;
+        values.tabs_lastopened = 2;
+        values.mountRetries = 7;
+        values.up_copytocardmode = 3;
+        values.up_deletemode = 1;
+        values.exporter_csv_separator = QStringLiteral("\u00a7");
+        writeGeneralSettings(*openIniSettings(path), values);
+        QVERIFY(testenv::readFile(path).contains(QStringLiteral("\u00a7").toUtf8()));
+
+        const GeneralSettings back = readGeneralSettings(*openIniSettings(path));
+        QCOMPARE(back.textSearchDelay, 250u);
+        QCOMPARE(back.columnResizeDelay, 4000u);
+        QVERIFY(back.NumberRowsUsingDeviceID && back.enable_debuglog && back.disable_load_anndata);
+        QVERIFY(back.disable_devicemonitor && back.up_alwaysreplace && back.up_zipdisabled);
+        QCOMPARE(back.tabs_lastopened, 2);
+        QCOMPARE(back.mountRetries, 7u);
+        QCOMPARE(back.up_copytocardmode, 3);
+        QCOMPARE(back.up_deletemode, 1);
+        QCOMPARE(back.exporter_csv_separator, values.exporter_csv_separator);
+
+        // Values out of their bounds, or of the wrong type, read as if absent.
+        QVERIFY(testenv::writeFile(path, "[settings]\ntextSearchDelay=9000\ncolumnResizeDelay=100\n"
+                                         "mountRetries=many\n"));
+        const GeneralSettings limited = readGeneralSettings(*openIniSettings(path));
+        const GeneralSettings defaults;
+        QCOMPARE(limited.textSearchDelay, defaults.textSearchDelay);
+        QCOMPARE(limited.columnResizeDelay, defaults.columnResizeDelay);
+        QCOMPARE(limited.mountRetries, defaults.mountRetries);
+    }
+
+    void devicePreferences_handEditedUtf8File()
+    {
+        const fs::path path = newFile();
+        QVERIFY(testenv::writeFile(path, "[PB-\xc3\x9cN\xc3\x8f-7]\nserial=PB-\xc3\x9cN\xc3\x8f-7\n"
+                                         "readerType=1\nvendor=1\nname=\xd0\xa7\xd0\xb8\xd1\x82 \xf0\x9f\x93\x96\n"
+                                         "[BBB222]\nserial=BBB222\nreaderType=one\nvendor=\n"
+                                         "[CCC333]\nname=orphan\n"));
+        const std::vector<DevicePreference> prefs = readDevicePreferences(*openIniSettings(path));
+        QCOMPARE(prefs.size(), size_t(3));
+        QCOMPARE(prefs[0].group, QStringLiteral("BBB222"));
+        QCOMPARE(prefs[0].readerType, -1);
+        QCOMPARE(prefs[0].vendor, -1);
+        QVERIFY(prefs[1].serial.empty());
+        QCOMPARE(prefs[2].serial, std::string("PB-\xc3\x9cN\xc3\x8f-7"));
+        QCOMPARE(prefs[2].name, std::string("\xd0\xa7\xd0\xb8\xd1\x82 \xf0\x9f\x93\x96"));
+        QCOMPARE(prefs[2].readerType, 1);
+        QCOMPARE(prefs[2].vendor, 1);
+
+        // A label the window writes comes back and is UTF-8 on disk.
+        const QString label = QStringLiteral("K\u00fcche \u0427");
+        QVERIFY(writeDeviceLabel(path, "BBB222", label));
+        QCOMPARE(readDeviceLabel(path, "BBB222", {}), label);
+        QVERIFY(testenv::readFile(path).contains(label.toUtf8()));
+    }
+
+    void unusableFile_reportsErrorAndDefaults_data()
+    {
+        QTest::addColumn<bool>("folder"); // else a file without read permission
+        QTest::newRow("a folder") << true;
+        QTest::newRow("unreadable") << false;
+    }
+
+    void unusableFile_reportsErrorAndDefaults()
+    {
+        QFETCH(bool, folder);
+        if (!folder && geteuid() == 0)
+            QSKIP("permissions do not stop root from reading the file");
+        const fs::path path = newFile();
+        if (folder) {
+            fs::create_directory(path);
+        } else {
+            QVERIFY(testenv::writeFile(path, "[settings]\ntextSearchDelay=100\n[A]\nserial=A\n"));
+            fs::permissions(path, fs::perms::none);
+        }
+        const auto settings = openIniSettings(path);
+        QVERIFY(settings->status() != QSettings::NoError);
+        QVERIFY(readDevicePreferences(*settings).empty());
+        QCOMPARE(readGeneralSettings(*settings).textSearchDelay, GeneralSettings().textSearchDelay);
     }
 };
-
-void tst_settingsstore::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void tst_settingsstore::readBool_acceptsOnlyBooleanWords_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<bool>("fallback");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("true") << QByteArray("true") << false << true;
-    QTest::newRow("TRUE") << QByteArray("TRUE") << false << true;
-    QTest::newRow("1") << QByteArray("1") << false << true;
-    QTest::newRow("false") << QByteArray("false") << true << false;
-    QTest::newRow("0") << QByteArray("0") << true << false;
-    QTest::newRow("typo keeps default off") << QByteArray("ture") << false << false;
-    QTest::newRow("typo keeps default on") << QByteArray("yes please") << true << true;
-    QTest::newRow("empty") << QByteArray("") << true << true;
-}
-
-void tst_settingsstore::readBool_acceptsOnlyBooleanWords()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(bool, fallback);
-    QFETCH(bool, expected);
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "marlox.conf");
-    QVERIFY(testenv::writeFile(path, "[settings]\nflag=" + stored + "\n"));
-    const auto settings = openIniSettings(path);
-    QCOMPARE(readBool(*settings, QStringLiteral("settings/flag"), fallback), expected);
-}
-
-void tst_settingsstore::generalSettings_defaultsWhenMissing()
-{
-    QTemporaryDir dir;
-    const auto settings = openIniSettings(file(dir, "missing.conf"));
-    const GeneralSettings values = readGeneralSettings(*settings);
-    QCOMPARE(values.textSearchDelay, 700u);
-    QCOMPARE(values.columnResizeDelay, 2000u);
-    QCOMPARE(values.NumberRowsUsingDeviceID, false);
-    QCOMPARE(values.enable_debuglog, false);
-    QCOMPARE(values.tabs_lastopened, 0);
-    QCOMPARE(values.disable_load_anndata, false);
-    QCOMPARE(values.disable_devicemonitor, false);
-    QCOMPARE(values.mountRetries, 4u);
-    QCOMPARE(values.up_alwaysreplace, false);
-    QCOMPARE(values.up_zipdisabled, false);
-    QCOMPARE(values.up_copytocardmode, 0);
-    QCOMPARE(values.up_deletemode, 0);
-    QCOMPARE(values.exporter_csv_separator, QStringLiteral(";"));
-    QVERIFY(!fs::exists(file(dir, "missing.conf")));
-}
-
-void tst_settingsstore::generalSettings_roundTrip()
-{
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "marlox.conf");
-    GeneralSettings values;
-    values.textSearchDelay = 250;
-    values.columnResizeDelay = 4000;
-    values.NumberRowsUsingDeviceID = true;
-    values.enable_debuglog = true;
-    values.tabs_lastopened = 2;
-    values.disable_load_anndata = true;
-    values.disable_devicemonitor = true;
-    values.mountRetries = 7;
-    values.up_alwaysreplace = true;
-    values.up_zipdisabled = true;
-    values.up_copytocardmode = 3;
-    values.up_deletemode = 1;
-    values.exporter_csv_separator = QStringLiteral("\t");
-    {
-        const auto settings = openIniSettings(path);
-        writeGeneralSettings(*settings, values);
-    }
-    const QByteArray text = testenv::readFile(path);
-    QVERIFY(text.startsWith("[settings]\n"));
-    QVERIFY(text.contains("exporter_csv_separator="));
-
-    const auto settings = openIniSettings(path);
-    const GeneralSettings back = readGeneralSettings(*settings);
-    QCOMPARE(back.textSearchDelay, 250u);
-    QCOMPARE(back.columnResizeDelay, 4000u);
-    QVERIFY(back.NumberRowsUsingDeviceID && back.enable_debuglog && back.disable_load_anndata);
-    QVERIFY(back.disable_devicemonitor && back.up_alwaysreplace && back.up_zipdisabled);
-    QCOMPARE(back.tabs_lastopened, 2);
-    QCOMPARE(back.mountRetries, 7u);
-    QCOMPARE(back.up_copytocardmode, 3);
-    QCOMPARE(back.up_deletemode, 1);
-    QCOMPARE(back.exporter_csv_separator, QStringLiteral("\t"));
-}
-
-void tst_settingsstore::generalSettings_limitsAppliedOnRead()
-{
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "marlox.conf");
-    QVERIFY(testenv::writeFile(path, "[settings]\ntextSearchDelay=9000\ncolumnResizeDelay=100\n"
-                                     "mountRetries=many\n"));
-    const auto settings = openIniSettings(path);
-    const GeneralSettings values = readGeneralSettings(*settings);
-    QCOMPARE(values.textSearchDelay, 700u);
-    QCOMPARE(values.columnResizeDelay, 2000u);
-    QCOMPARE(values.mountRetries, 4u);
-}
-
-void tst_settingsstore::devicePreferences_missingKeysReadAsDefaults()
-{
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "devices.conf");
-    QVERIFY(testenv::writeFile(path, "[AAA111]\nserial=AAA111\nreaderType=1\nvendor=1\n"
-                                     "name=Reader\ndevicelabel=Kitchen\n"
-                                     "[BBB222]\nserial=BBB222\n"
-                                     "[CCC333]\nname=orphan\n"
-                                     "[DDD444]\nserial=DDD444\nreaderType=one\nvendor=\n"));
-    const auto settings = openIniSettings(path);
-    const std::vector<DevicePreference> prefs = readDevicePreferences(*settings);
-    QCOMPARE(prefs.size(), size_t(4));
-
-    QCOMPARE(prefs[0].group, QStringLiteral("AAA111"));
-    QCOMPARE(prefs[0].serial, std::string("AAA111"));
-    QCOMPARE(prefs[0].readerType, 1);
-    QCOMPARE(prefs[0].vendor, 1);
-    QCOMPARE(prefs[0].name, std::string("Reader"));
-    QCOMPARE(prefs[0].devicelabel, std::string("Kitchen"));
-
-    QCOMPARE(prefs[1].readerType, -1);
-    QCOMPARE(prefs[1].vendor, -1);
-    QCOMPARE(prefs[1].name, std::string("No name"));
-    QVERIFY(prefs[1].devicelabel.empty());
-
-    QVERIFY(prefs[2].serial.empty());
-
-    QCOMPARE(prefs[3].readerType, -1);
-    QCOMPARE(prefs[3].vendor, -1);
-}
-
-void tst_settingsstore::devicePreferences_nonAsciiRoundTrip()
-{
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "devices.conf");
-    {
-        const auto settings = openIniSettings(path);
-        settings->beginGroup(QStringLiteral("PB-ÜNÏ-7"));
-        settings->setValue(settingskeys::devSerial, QStringLiteral("PB-ÜNÏ-7"));
-        settings->setValue(settingskeys::devName, QStringLiteral("Читалка 📖"));
-        settings->setValue(settingskeys::devReaderType, 1);
-        settings->setValue(settingskeys::devVendor, 1);
-        settings->endGroup();
-    }
-    const auto settings = openIniSettings(path);
-    const std::vector<DevicePreference> prefs = readDevicePreferences(*settings);
-    QCOMPARE(prefs.size(), size_t(1));
-    QCOMPARE(prefs[0].serial, std::string("PB-ÜNÏ-7"));
-    QCOMPARE(prefs[0].name, std::string("Читалка 📖"));
-    QCOMPARE(prefs[0].readerType, 1);
-}
-
-void tst_settingsstore::settingsFileIsDirectory_reportsErrorAndDefaults()
-{
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "devices.conf");
-    fs::create_directory(path);
-    const auto settings = openIniSettings(path);
-    QVERIFY(settings->status() != QSettings::NoError);
-    QVERIFY(readDevicePreferences(*settings).empty());
-    QCOMPARE(readGeneralSettings(*settings).textSearchDelay, 700u);
-}
-
-void tst_settingsstore::unreadableSettingsFile_reportsError()
-{
-    if (geteuid() == 0)
-        QSKIP("permissions do not stop root from reading the file");
-    QTemporaryDir dir;
-    const fs::path path = file(dir, "marlox.conf");
-    QVERIFY(testenv::writeFile(path, "[settings]\ntextSearchDelay=100\n"));
-    fs::permissions(path, fs::perms::none);
-    const auto settings = openIniSettings(path);
-    QVERIFY(settings->status() != QSettings::NoError);
-    QCOMPARE(readGeneralSettings(*settings).textSearchDelay, 700u);
-}
 
 QTEST_GUILESS_MAIN(tst_settingsstore)
 #include "tst_settingsstore.moc"

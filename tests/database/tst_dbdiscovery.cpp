@@ -28,11 +28,6 @@ QStringList names(const std::vector<ProfileInfo> &profiles)
     return result;
 }
 
-void expectWarnings(int count)
-{
-    for (int i = 0; i < count; ++i)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(".")));
-}
 
 } // namespace
 
@@ -91,7 +86,7 @@ private slots:
         tree.addDirectory("system");
         // A folder that links to itself: every lookup below it fails, also as root.
         fs::create_symlink("explorer-3", tree.root() / "system" / "explorer-3");
-        expectWarnings(1);
+        const testhelpers::LogRecorder log;
         QCOMPARE(toQString(findExplorerDb(tree.root()).path), QString());
     }
 
@@ -127,14 +122,10 @@ private slots:
         const ProfileInfo &profile = profiles.front();
         QCOMPARE(toQString(profile.name), name);
         const fs::path config = dbPath.parent_path();
-        QCOMPARE(toQString(profile.directory),
-                 toQString(name == QLatin1String("root") ? config : config.parent_path()));
-        QCOMPARE(toQString(profile.dbPath), toQString(dbPath));
-        QCOMPARE(toQString(profile.dbPathRelative), db);
-        QCOMPARE(profile.fromMirror, fromMirror);
-        QCOMPARE(profile.onCard, onCard);
-        QCOMPARE(profile.writeTime, int64_t{1600000000});
-        QCOMPARE(profile.size, static_cast<int64_t>(fs::file_size(dbPath)));
+        QVERIFY(profile.directory == (name == QLatin1String("root") ? config : config.parent_path()));
+        QVERIFY(profile.dbPath == dbPath && toQString(profile.dbPathRelative) == db);
+        QVERIFY(profile.fromMirror == fromMirror && profile.onCard == onCard);
+        QVERIFY(profile.writeTime == 1600000000 && profile.size == int64_t(fs::file_size(dbPath)));
     }
 
     void scanProfiles_orderAndRescans()
@@ -182,20 +173,14 @@ private slots:
         QTest::addColumn<QString>("file"); // written empty; empty: none
         QTest::addColumn<QString>("loop"); // a symlink to itself
         QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("warnings");
-        QTest::newRow("no profile folders") << QString() << QString() << 2 << 1;
-        QTest::newRow("profile without books.db")
-            << QStringLiteral("system/profiles/Anna/config/x") << QString() << 2 << 3;
-        QTest::newRow("empty books.db") << QStringLiteral("system/profiles/Anna/config/books.db")
-                                        << QString() << 2 << 2;
+        QTest::newRow("no profile folders") << QString() << QString() << 2;
+        QTest::newRow("profile without books.db") << "system/profiles/Anna/config/x" << QString() << 2;
+        QTest::newRow("empty books.db") << "system/profiles/Anna/config/books.db" << QString() << 2;
         // The root profile ends the scan even when its database is unusable.
-        QTest::newRow("root with empty books.db") << QStringLiteral("system/config/books.db")
-                                                  << QString() << 0 << 2;
-        QTest::newRow("profiles is a file") << QStringLiteral("system/profiles") << QString() << 2 << 2;
-        QTest::newRow("profiles links to itself") << QString() << QStringLiteral("system/profiles")
-                                                  << 2 << 2;
-        QTest::newRow("profile links to itself") << QString()
-                                                 << QStringLiteral("system/profiles/Anna") << 2 << 2;
+        QTest::newRow("root with empty books.db") << "system/config/books.db" << QString() << 0;
+        QTest::newRow("profiles is a file") << "system/profiles" << QString() << 2;
+        QTest::newRow("profiles links to itself") << QString() << "system/profiles" << 2;
+        QTest::newRow("profile links to itself") << QString() << "system/profiles/Anna" << 2;
     }
 
     void scanProfiles_nothingUsable()
@@ -203,7 +188,6 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QString, loop);
         QFETCH(int, mode);
-        QFETCH(int, warnings);
         fixture::ReaderTree tree = newTree();
         tree.addExplorerDb();
         if (!file.isEmpty())
@@ -215,7 +199,7 @@ private slots:
         }
         if (mode == 0)
             tree.addProfile("Anna");
-        expectWarnings(warnings);
+        const testhelpers::LogRecorder log;
         std::vector<ProfileInfo> profiles;
         QCOMPARE(scanProfiles(tree.root(), mode, profiles), 0);
         QVERIFY(profiles.empty());
@@ -230,7 +214,7 @@ private slots:
         const fs::path folder = tree.root() / "system" / "profiles";
         const testhelpers::PermissionRestorer restore(folder);
         QCOMPARE(::chmod(folder.c_str(), 0), 0);
-        expectWarnings(2);
+        const testhelpers::LogRecorder log;
         std::vector<ProfileInfo> profiles;
         QCOMPARE(scanProfiles(tree.root(), 2, profiles), 0);
     }
@@ -268,7 +252,7 @@ private slots:
             tree.addFile("system/explorer-3.db", content);
         const bool existed = fs::exists(db);
         const auto sizeBefore = existed ? fs::file_size(db) : 0;
-        expectWarnings(1);
+        const testhelpers::LogRecorder log;
         QVERIFY(queryProfileIds(db).empty());
         QVERIFY(!QSqlDatabase::contains(QStringLiteral("profilequery")));
         QCOMPARE(fs::exists(db), existed);
