@@ -39,6 +39,15 @@ QByteArray logOfStart(const QStringList &arguments, const QString &root, const Q
     return text;
 }
 
+// A copy of the program in root/app, for what it looks for beside itself.
+QString copyOfProgram(const QTemporaryDir &root)
+{
+    const QString app = root.filePath(QStringLiteral("app"));
+    QDir().mkpath(app);
+    QFile::copy(testenv::marloxBinary(), app + QStringLiteral("/marlox"));
+    return app + QStringLiteral("/marlox");
+}
+
 } // namespace
 
 class tst_commandline : public QObject
@@ -176,14 +185,11 @@ private slots:
 
     void portableMode_keepsEverythingBesideTheProgram()
     {
-        // Portable mode works beside the executable, so run a copy of it in a folder of ours.
         QTemporaryDir root;
-        const QString app = root.filePath(QStringLiteral("app"));
-        QVERIFY(QDir().mkpath(app));
-        QVERIFY(QFile::copy(testenv::marloxBinary(), app + QStringLiteral("/marlox")));
-        const QString text = QString::fromUtf8(logOfStart(
-            {"-p", "--debug"}, root.path(), app + QStringLiteral("/marlox_debug.log"),
-            app + QStringLiteral("/marlox")));
+        const QString program = copyOfProgram(root);
+        const QString app = QFileInfo(program).path();
+        const QString text = QString::fromUtf8(
+            logOfStart({"-p", "--debug"}, root.path(), app + QStringLiteral("/marlox_debug.log"), program));
         for (const char *line : {"- Datadir path:  %1/data\n", "- Settings general:  %1/marlox.conf\n",
                                  "- Help path:  %1/help/help_en.html\n", "- Temp dir path: %1/tmp\n"})
             QVERIFY2(text.contains(QString::fromLatin1(line).arg(app)), qPrintable(text));
@@ -198,11 +204,9 @@ private slots:
         if (!display.isRunning())
             QSKIP(qPrintable(QStringLiteral("needs a virtual X display: ") + display.whyNot()));
         QTemporaryDir root;
-        const QString app = root.filePath(QStringLiteral("app"));
+        const QString program = copyOfProgram(root);
         QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("noplugins"))));
-        QVERIFY(QDir().mkpath(app));
-        QVERIFY(QFile::copy(testenv::marloxBinary(), app + QStringLiteral("/marlox")));
-        QVERIFY(testenv::writeFile((app + QStringLiteral("/qt.conf")).toStdString(),
+        QVERIFY(testenv::writeFile(QFileInfo(program).path().toStdString() + "/qt.conf",
                                    "[Paths]\nPlugins=" + QFile::encodeName(root.filePath("noplugins")) + '\n'));
         QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
         env.remove(QStringLiteral("QT_PLUGIN_PATH"));
@@ -213,7 +217,7 @@ private slots:
 
         QProcess process;
         process.setProcessEnvironment(env);
-        process.start(app + QStringLiteral("/marlox"), {"--debug", "--settingsdir", root.path()});
+        process.start(program, {"--debug", "--settingsdir", root.path()});
         const QString box = display.waitForWindow(QStringLiteral("Sqlite support missing"));
         QVERIFY2(!box.isEmpty(), process.readAllStandardError().constData());
         QVERIFY(display.pressKey(box, QStringLiteral("Return")));
