@@ -124,27 +124,20 @@ private slots:
         }
     }
 
-    void refreshAll_proxyRefiltersAndKeepsOrder()
+    // The proxy follows the table: display options, a reload with new keys, newer rows.
+    void proxy_followsTheTable()
     {
         ViewerRig viewer(smallReader());
         viewer.proxy.setSortRole(Qt::UserRole);
         viewer.proxy.sort(0);
         viewer.proxy.sort(2);
-        QSignalSpy cells(&viewer.table, &QAbstractItemModel::dataChanged);
         // Oid 2's note follows its highlight only while notes are inline.
         viewer.proxy.setSearchPattern(QStringLiteral("^a colou?r wheel$"));
-        QCOMPARE(shownOids(viewer.proxy), (QList<int>{2, 4})); // title, then date still
+        QCOMPARE(shownOids(viewer.proxy), (QList<int>{2, 4})); // title, then date
         viewer.table.notesInline = true;
         viewer.table.refreshAll();
-        QCOMPARE(cells.count(), 1);
         QCOMPARE(shownOids(viewer.proxy), (QList<int>{4}));
-    }
-
-    void reload_staleIndexInvalid_newListSortedByNewKeys()
-    {
-        ViewerRig viewer(smallReader());
-        viewer.proxy.setShowBookmarks(true);
-        viewer.proxy.setSortRole(Qt::UserRole);
+        viewer.proxy.setSearchPattern(QString());
         viewer.proxy.sort(0);
         viewer.table.beginReload();
         const QModelIndex last = viewer.table.index(4, 4);
@@ -155,9 +148,13 @@ private slots:
             record.created = baseTime - record.oid;
         viewer.table.endReload();
         QCOMPARE(shownOids(viewer.proxy), (QList<int>{4, 3, 2, 1}));
-        viewer.reader->annotations.push_back(annotationAt(9, 10, baseTime - 9, 1, "new"));
+        // Made after the proxy (or by a reader whose clock runs ahead): no default bound hides
+        // it. Page 10000 lies beyond the default bound.
+        const qint64 later = QDateTime::currentSecsSinceEpoch() + 3600;
+        viewer.reader->annotations.push_back(annotationAt(9, 10, later, 1, "later"));
+        viewer.reader->annotations.push_back(annotationAt(8, 10, baseTime, 10000, "beyond"));
         viewer.table.reload();
-        QCOMPARE(shownOids(viewer.proxy), (QList<int>{9, 4, 3, 2, 1}));
+        QCOMPARE(shownOids(viewer.proxy), (QList<int>{4, 3, 2, 1, 9}));
     }
 
     void filter_data()
@@ -211,17 +208,6 @@ private slots:
         }
         QCOMPARE(shownOids(proxy), oids);
         QVERIFY2(log.warnings().isEmpty(), log.joined().constData());
-    }
-
-    void filter_laterAnnotationsShown_page10000Hidden()
-    {
-        auto reader = smallReader();
-        reader->annotations.push_back(annotationAt(8, 10, baseTime, 10000, "beyond"));
-        ViewerRig viewer(reader);
-        // Made after the proxy (or by a reader whose clock runs ahead): no default bound hides it.
-        reader->annotations.push_back(annotationAt(6, 10, QDateTime::currentSecsSinceEpoch() + 3600, 1, "later"));
-        viewer.table.reload();
-        QCOMPARE(shownOids(viewer.proxy), (QList<int>{1, 2, 3, 4, 6}));
     }
 
     void proxy_sortsAndFiltersLikeQtsProxy_data()
