@@ -1,13 +1,13 @@
-// The log line format and the safe opening of the log file. What the handler writes at
-// start-up is checked on the real binary in tst_commandline.
+// The safe opening of the log file, which lives under a fixed name in a shared folder. What
+// the program writes to it at start-up is checked on the real binary in tst_commandline.
 
 #include "core/debuglog.h"
 #include "support/testenv.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,122 +20,74 @@ class tst_debuglog : public QObject
     Q_OBJECT
 
 private slots:
-    void formatLogLine_levels_data();
-    void formatLogLine_levels();
-    void formatLogLine_multiLineMessage_keptAsIs();
-    void currentTimeString_formatsLocalTime();
-    void openLogFile_createsPrivateFile();
-    void openLogFile_truncatesExistingLog();
-    void openLogFile_refusesSymbolicLink();
-    void openLogFile_refusesDanglingSymbolicLink();
-    void openLogFile_refusesDirectoryAndMissingFolder();
-    void logFilePath_keepsNonAsciiPath();
+    void openLogFile_createsOrTruncatesPrivately()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("jour nal é.log")).toStdString();
+        for (const bool existed : {false, true}) {
+            if (existed) {
+                QVERIFY(testenv::writeFile(path, "yesterday's log\n"));
+                ::chmod(path.c_str(), 0644);
+            }
+            const int fd = openLogFile(path);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "x", 1), ssize_t(1));
+            ::close(fd);
+            QCOMPARE(testenv::readFile(path), QByteArray("x"));
+            struct stat info {};
+            QCOMPARE(::stat(path.c_str(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, 0600u);
+        }
+    }
+
+    void openLogFile_refusesAllButARegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"link to a file", "dangling link", "folder", "missing folder",
+                                 "FIFO without reader", "FIFO with reader"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    // Someone else may plant any of these under the log's name; none may be written through,
+    // and none may block the start.
+    void openLogFile_refusesAllButARegularFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        const fs::path target = root / "someone-elses-file";
+        fs::path log = root / "marlox_debug.log";
+        int reader = -1;
+        if (kind == QLatin1String("link to a file")) {
+            QVERIFY(testenv::writeFile(target, "precious"));
+            fs::create_symlink(target, log);
+        } else if (kind == QLatin1String("dangling link")) {
+            fs::create_symlink(target, log);
+        } else if (kind == QLatin1String("folder")) {
+            log = root;
+        } else if (kind == QLatin1String("missing folder")) {
+            log = root / "no/such/folder/log";
+        } else {
+            QCOMPARE(::mkfifo(log.c_str(), 0600), 0);
+            if (kind.endsWith(QLatin1String("with reader")))
+                reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK);
+        }
+        QCOMPARE(openLogFile(log.string()), -1);
+        if (reader >= 0)
+            ::close(reader);
+        QCOMPARE(testenv::readFile(target),
+                 kind == QLatin1String("link to a file") ? QByteArray("precious") : QByteArray());
+        QVERIFY(kind == QLatin1String("link to a file") || !fs::exists(target));
+    }
+
+    void formatLogLine_keepsPlaceholdersAndDropsUnknownTypes()
+    {
+        QCOMPARE(formatLogLine(0, QStringLiteral("01:02:03"), QStringLiteral("a %1\nb %2")),
+                 QStringLiteral("01:02:03 Debug: a %1\nb %2\n"));
+        QVERIFY(formatLogLine(5, QStringLiteral("01:02:03"), QStringLiteral("x")).isEmpty());
+        QVERIFY(formatLogLine(-1, QStringLiteral("01:02:03"), QStringLiteral("x")).isEmpty());
+    }
 };
-
-void tst_debuglog::formatLogLine_levels_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("debug") << 0 << QStringLiteral("12:34:56 Debug: hello\n");
-    QTest::newRow("warning") << 1 << QStringLiteral("12:34:56 Warning: hello\n");
-    QTest::newRow("critical") << 2 << QStringLiteral("12:34:56 Critical: hello\n");
-    QTest::newRow("fatal") << 3 << QStringLiteral("12:34:56 Fatal: hello\n");
-    QTest::newRow("info") << 4 << QStringLiteral("12:34:56 Info: hello\n");
-    QTest::newRow("unknown is not written") << 5 << QString();
-    QTest::newRow("negative is not written") << -1 << QString();
-}
-
-void tst_debuglog::formatLogLine_levels()
-{
-    QFETCH(int, type);
-    QFETCH(QString, expected);
-    QCOMPARE(formatLogLine(type, QStringLiteral("12:34:56"), QStringLiteral("hello")), expected);
-    if (type > 4 || type < 0)
-        QCOMPARE(QString::fromLatin1(logLevelWord(type)), QStringLiteral("?"));
-}
-
-void tst_debuglog::formatLogLine_multiLineMessage_keptAsIs()
-{
-    // Placeholders in the message text are not expanded a second time.
-    QCOMPARE(formatLogLine(0, QStringLiteral("01:02:03"), QStringLiteral("a %1\nb %2")),
-             QStringLiteral("01:02:03 Debug: a %1\nb %2\n"));
-}
-
-void tst_debuglog::currentTimeString_formatsLocalTime()
-{
-    const QString time = QString::fromStdString(currentTimeString("%H:%M:%S"));
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(time).hasMatch(),
-             qPrintable(time));
-    QVERIFY(currentTimeString("").empty());
-}
-
-void tst_debuglog::openLogFile_createsPrivateFile()
-{
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("marlox_debug.log")).toStdString();
-    const int fd = openLogFile(path);
-    QVERIFY(fd >= 0);
-    ::close(fd);
-    struct stat info {};
-    QCOMPARE(::stat(path.c_str(), &info), 0);
-    QCOMPARE(info.st_mode & 0777, 0600u);
-}
-
-void tst_debuglog::openLogFile_truncatesExistingLog()
-{
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("marlox_debug.log")).toStdString();
-    QVERIFY(testenv::writeFile(path, "yesterday's log\n"));
-    ::chmod(path.c_str(), 0644);
-    const int fd = openLogFile(path);
-    QVERIFY(fd >= 0);
-    QCOMPARE(::write(fd, "x", 1), ssize_t(1));
-    ::close(fd);
-    QCOMPARE(testenv::readFile(path), QByteArray("x"));
-    struct stat info {};
-    QCOMPARE(::stat(path.c_str(), &info), 0);
-    QCOMPARE(info.st_mode & 0777, 0600u);
-}
-
-void tst_debuglog::openLogFile_refusesSymbolicLink()
-{
-    QTemporaryDir dir;
-    const fs::path target = fs::path(dir.path().toStdString()) / "someone-elses-file";
-    QVERIFY(testenv::writeFile(target, "precious"));
-    const fs::path link = fs::path(dir.path().toStdString()) / "marlox_debug.log";
-    fs::create_symlink(target, link);
-    QCOMPARE(openLogFile(link.string()), -1);
-    QCOMPARE(testenv::readFile(target), QByteArray("precious"));
-}
-
-void tst_debuglog::openLogFile_refusesDanglingSymbolicLink()
-{
-    QTemporaryDir dir;
-    const fs::path target = fs::path(dir.path().toStdString()) / "would-be-created";
-    const fs::path link = fs::path(dir.path().toStdString()) / "marlox_debug.log";
-    fs::create_symlink(target, link);
-    QCOMPARE(openLogFile(link.string()), -1);
-    QVERIFY(!fs::exists(target));
-}
-
-void tst_debuglog::openLogFile_refusesDirectoryAndMissingFolder()
-{
-    QTemporaryDir dir;
-    QCOMPARE(openLogFile(dir.path().toStdString()), -1);
-    QCOMPARE(openLogFile(dir.filePath(QStringLiteral("no/such/folder/log")).toStdString()), -1);
-}
-
-void tst_debuglog::logFilePath_keepsNonAsciiPath()
-{
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("jour nal é.log")).toStdString();
-    setLogFilePath(path);
-    QCOMPARE(logFilePath(), path);
-    const int fd = openLogFile(logFilePath());
-    QVERIFY(fd >= 0);
-    ::close(fd);
-    QVERIFY(fs::exists(path));
-}
 
 QTEST_GUILESS_MAIN(tst_debuglog)
 #include "tst_debuglog.moc"

@@ -1,6 +1,7 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +48,29 @@ RunResult run(const QString &program, const QStringList &arguments,
     result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
     return result;
+}
+
+Started startUntil(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment,
+                   const std::function<bool(qint64 pid, const QByteArray &standardError)> &reached)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    Started started;
+    if (!process.waitForStarted())
+        return started;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 60000 && process.state() == QProcess::Running) {
+        process.waitForReadyRead(20);
+        started.standardError += process.readAllStandardError();
+        if ((started.reached = reached(process.processId(), started.standardError)))
+            break;
+    }
+    process.kill();
+    process.waitForFinished();
+    return started;
 }
 
 QProcessEnvironment isolatedEnvironment(const QString &root)

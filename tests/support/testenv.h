@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 /// Helpers every test shares: where the built program is, and how to run it.
@@ -30,6 +31,18 @@ struct RunResult
 RunResult run(const QString &program, const QStringList &arguments,
               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
               const QString &workdir = QString(), int timeoutMs = 60000);
+
+struct Started
+{
+    bool reached = false;
+    QByteArray standardError;
+};
+
+/// Starts `program`, asks `reached` every 20 ms (with the process id and what it wrote on
+/// standard error so far) until it holds, the program ends or a minute passes, then stops it.
+Started startUntil(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment,
+                   const std::function<bool(qint64 pid, const QByteArray &standardError)> &reached);
 
 /// An environment whose HOME and XDG folders point into `root`, so that the program under
 /// test never touches the real user's settings.
