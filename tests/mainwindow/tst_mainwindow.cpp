@@ -31,6 +31,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -92,6 +93,7 @@ private slots:
     void selector_pickingMirrorReader_showsItsRefreshedMirror();
     void actions_enabledByReaderKindAndConnection();
     void mergefix_confirmationEscapesNameAndPath_cancelWritesNothing();
+    void loadArchived_fromMainMenu_selectsVirtualReaderWithoutMirrorOrLabel();
 
     void viewer_populatesAndSortsByDate();
     void viewer_sortModes_titleDateAndTitlePage();
@@ -361,6 +363,30 @@ void tst_mainwindow::actions_enabledByReaderKindAndConnection()
     QVERIFY(child<QPushButton>(m_window.get(), "export_toclipboard")->isEnabled());
     // The "Load annotations" button only exists for users who load by hand.
     QVERIFY(child<QPushButton>(m_window.get(), "pb_load_anndata")->isHidden());
+}
+
+void tst_mainwindow::loadArchived_fromMainMenu_selectsVirtualReaderWithoutMirrorOrLabel()
+{
+    newWindow();
+    fixture::ReaderTree copy(dir("copy"));
+    const fs::path explorer = copy.addExplorerDb(fixture::ExplorerLayout::InSystem3);
+    QAction *load = child<QAction>(m_window.get(), "actionScanArchiveReader");
+    QVERIFY(load->isEnabled());
+    m_prompts->setNextFileName(QString::fromStdString(explorer.string()));
+    QTimer::singleShot(0, this, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        child<QPushButton>(dialog, "filepath_browse")->click();
+        qobject_cast<QDialog *>(dialog)->accept();
+    });
+    load->trigger();
+    QCOMPARE(m_registry->readers.size(), size_t(1));
+    QCOMPARE(m_window->currentSerial(),
+             QString::fromStdString(m_registry->readers.front()->serial));
+    QMenu *tools = m_window->deviceToolsMenu();
+    QVERIFY(!menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+    QVERIFY(!menuAction(tools, QStringLiteral("Transfer reading progress from backup..."))->isEnabled());
 }
 
 void tst_mainwindow::mergefix_confirmationEscapesNameAndPath_cancelWritesNothing()

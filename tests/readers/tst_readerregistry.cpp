@@ -95,7 +95,7 @@ private slots:
     void prefs_fileIsDirectory_warnsAndDropsRememberedReaders();
 
     void removeReader_twice_logsAlreadyRemoved();
-    void removeReader_virtualForThisRun_noEvent();
+    void scan_virtualForThisRun_staysUntilRemoved();
     void removeAllReaders_removesEveryone();
     void unsupportedVendor_staysRegisteredWithoutDatabases();
     void isConnected_followsTheMountPoint();
@@ -499,7 +499,7 @@ void tst_readerregistry::removeReader_twice_logsAlreadyRemoved()
              (QStringList{"main SN-13 PB632 virtual=0 synced=0", "remove SN-13 PB632 mirror=0"}));
 }
 
-void tst_readerregistry::removeReader_virtualForThisRun_noEvent()
+void tst_readerregistry::scan_virtualForThisRun_staysUntilRemoved()
 {
     fixture::ReaderTree folder(dir("archive-extract"));
     folder.addExplorerDb(fixture::ExplorerLayout::InSystem3);
@@ -514,10 +514,13 @@ void tst_readerregistry::removeReader_virtualForThisRun_noEvent()
     QCOMPARE(reader->vdbpath, folder.root() / "system/explorer-3.db");
     QCOMPARE(reader->profiles.size(), size_t(1));
 
-    // Not in the preferences: the next scan drops it without telling the window.
+    // Never in the preferences: a scan keeps it, and its removal reaches the window.
     m_registry->device_scan(false);
-    QVERIFY(m_registry->readers.empty());
+    QCOMPARE(m_registry->readers.size(), size_t(1));
     QCOMPARE(m_events->take(), QStringList{"main VIRT-1 From backup virtual=1 synced=0"});
+    m_registry->removeReader("VIRT-1", {}, false);
+    QVERIFY(m_registry->readers.empty());
+    QCOMPARE(m_events->take(), QStringList{"remove VIRT-1 From backup mirror=0"});
 }
 
 void tst_readerregistry::removeAllReaders_removesEveryone()
