@@ -67,8 +67,12 @@ void importbackupDialog::accept()
         return;
     const std::string serial = m_registry->newVirtualSerial();
     std::string why;
-    if (!m_registry->ScanDBfile(toPath(m_path), serial, m_ui->name->text().toStdString(), true,
-                                false, 0, &why)) {
+    // Without a name the selector shows the file's.
+    QString name = m_ui->name->text().trimmed();
+    if (name.isEmpty())
+        name = QFileInfo(m_path).fileName();
+    if (!m_registry->ScanDBfile(toPath(m_path), serial, name.toStdString(), true, false, 0,
+                                &why)) {
         prompts().warning(this, loadTitle,
                           QStringLiteral("The file could not be loaded:\n") +
                               QString::fromStdString(why));

@@ -184,18 +184,6 @@ private slots:
         QVERIFY(!fs::exists(extractionRoot() / "OLD"));
     }
 
-    void explorerDbFile_readAsExplorerDatabase()
-    {
-        fixture::ReaderTree tree(dir("copy"));
-        const fs::path explorer = tree.addExplorerDb(fixture::ExplorerLayout::InSystem3,
-                                                     {{1, "default"}, {2, "Anna"}});
-        QVERIFY(ScanOk(explorer, "D"));
-        const auto reader = m_registry->findReader("D");
-        QCOMPARE(reader->get_profilesIDs().size(), size_t(2));
-        std::vector<ExplorerBook> books;
-        QVERIFY(reader->readExplorerBooks(books, false, {}));
-    }
-
 private:
     bool ScanOk(const fs::path &path, const std::string &serial)
     {
