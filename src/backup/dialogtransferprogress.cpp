@@ -177,13 +177,16 @@ void DialogTransferProgress::fillTrees(const QString &sourceFile)
         fillBookColumns(item, book.book);
         item->setFlags(Qt::ItemIsEnabled);
         if (book.groups.empty() || book.redundant()) {
-            item->setText(colRedundant, QStringLiteral("1"));
             item->setText(colInfo, book.groups.empty() ? QString()
                                                        : QStringLiteral("No difference; "));
             if (!book.groups.empty())
                 item->setBackground(colTitle, QColor(QStringLiteral("lightgrey")));
-            item->setHidden(true);
-            ++redundant;
+            // A book with something to look at stays in sight even when nothing changes.
+            if (!book.conflict) {
+                item->setText(colRedundant, QStringLiteral("1"));
+                item->setHidden(true);
+                ++redundant;
+            }
         } else {
             item->setText(colInfo, QStringLiteral("Updating progress; "));
             item->setBackground(colTitle, QColor(QStringLiteral("lime")));

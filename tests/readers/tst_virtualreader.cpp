@@ -52,7 +52,7 @@ class tst_virtualreader : public QObject
     }
 
     // A backup of a reader whose root profile holds `annotations` annotations, all still in
-    // the "-wal" file while the archive is written.
+    // the "-wal" file while the archive is written, and whose card has a profile "Anna".
     fs::path backupWithWalAnnotations(int annotations)
     {
         fixture::ReaderTree tree(dir("mnt/PB"));
@@ -71,6 +71,10 @@ class tst_virtualreader : public QObject
         reader.db_main = explorer;
         reader.db_main_relative = explorer.lexically_relative(tree.root());
         reader.processProfiles(tree.root(), 0);
+        fixture::ReaderTree card(dir("mnt/CARD"));
+        card.addProfile("Anna");
+        reader.cardpath = card.root();
+        reader.processProfiles(card.root(), 2);
         BackupRequest request;
         request.sources = backupSources(reader, BackupCategory::databases);
         request.archive = dir("backup.zip");
@@ -105,7 +109,9 @@ private slots:
         const fs::path archive = backupWithWalAnnotations(7);
         QVERIFY(ScanOk(archive, "A"));
         const auto reader = m_registry->findReader("A");
-        QCOMPARE(reader->profiles.size(), size_t(1));
+        QCOMPARE(reader->profiles.size(), size_t(2));
+        QVERIFY(!reader->profiles[0].onCard && reader->profiles[1].onCard);
+        QCOMPARE(reader->profiles[1].name, std::string("Anna"));
         QVERIFY(reader->getAnnotations(0));
         QCOMPARE(reader->annotations.size(), size_t(7));
         QVERIFY(!reader->vdbpath.empty());
