@@ -277,10 +277,23 @@ bool ReaderData::ScanDBfile(const fs::path &path, const std::string &serial,
     }
     std::lock_guard<std::mutex> lock(readers_mutex);
     reader->tmppath = extraction;
-    if (extraction.empty()) {
-        // A database file on its own: it is the explorer database.
+    const std::string fileName = path.filename().string();
+    if (extraction.empty() && fileName.rfind("explorer-", 0) == 0) {
+        // An explorer database on its own: read it as the reader's explorer database.
         reader->vdbpath = path;
-        reader->dbversion = path.filename() == "explorer-2.db" ? 2 : 3;
+        reader->dbversion = fileName == "explorer-2.db" ? 2 : 3;
+    } else if (extraction.empty()) {
+        // Any other database file is taken for a profile's books.db, so the viewer shows it.
+        ProfileInfo profile;
+        profile.name = "root";
+        profile.directory = path.parent_path();
+        profile.dbPath = path;
+        profile.dbPathRelative = path.filename();
+        profile.fromMirror = true;
+        const FileSizeWriteTime file = getFileSizeWriteTime(path);
+        profile.writeTime = file.writeTime;
+        profile.size = file.size;
+        reader->profiles.push_back(profile);
     } else if (fs::is_directory(extraction / "card", ec)) {
         reader->processProfiles(extraction / "card", 2);
     }

@@ -163,6 +163,17 @@ private slots:
         QVERIFY(m_registry->findReader(first)->mainpath != m_registry->findReader(second)->mainpath);
     }
 
+    void profileDbFile_shownAsProfile()
+    {
+        fixture::ReaderTree copy(dir("copy"));
+        fixture::BooksDb db(copy.root() / "books.db");
+        db.addAnnotation(db.addBook("Title", "Author"));
+        QVERIFY(ScanOk(db.path(), "P"));
+        const auto reader = m_registry->findReader("P");
+        QVERIFY(reader->getAnnotations(0));
+        QCOMPARE(reader->annotations.size(), size_t(1));
+    }
+
     // The window's side of a rescan is in the registry test; here the files go with the reader.
     void loadRescanRemove_copiesGoWithTheReader()
     {
