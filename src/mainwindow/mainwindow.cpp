@@ -5,6 +5,8 @@
 #include "ui_mainwindow.h"
 
 #include "backup/dialogbackupmanual.h"
+#include "backup/dialogtransferprogress.h"
+#include "backup/importbackupdialog.h"
 #include "core/globalsclass.h"
 #include "core/settingsstore.h"
 #include "core/textconv.h"
@@ -113,6 +115,9 @@ void MainWindow::createMenus()
                                                  this, &MainWindow::show_mergefix_annotations);
     m_actCheckDb = m_deviceToolsMenu->addAction(QStringLiteral("Check DB integrity..."), this,
                                                 &MainWindow::show_checkDB);
+    m_actTransfer = m_deviceToolsMenu->addAction(
+        QStringLiteral("Transfer reading progress from backup..."), this,
+        &MainWindow::show_transferprogress);
     m_deviceToolsMenu->addSeparator();
     m_actLocalMirror = m_deviceToolsMenu->addAction(QStringLiteral("Store local database mirror..."));
     m_actLocalMirror->setCheckable(true);
@@ -285,6 +290,36 @@ void MainWindow::show_backup_manual()
         return;
     DialogBackupManual dialog(m_registry, m_globals, reader, this);
     dialog.exec();
+}
+
+bool MainWindow::selectReader(const QString &serial)
+{
+    // The registry's add event is queued: let it reach the selector first.
+    QCoreApplication::sendPostedEvents(this);
+    const int index = entryIndex(serial);
+    if (index < 0)
+        return false;
+    m_ui->device_cbox->setCurrentIndex(index);
+    return true;
+}
+
+void MainWindow::show_importbackup()
+{
+    importbackupDialog dialog(m_registry, m_globals, this);
+    if (dialog.exec() == QDialog::Accepted)
+        selectReader(dialog.loadedSerial());
+}
+
+void MainWindow::show_transferprogress()
+{
+    const std::shared_ptr<Reader> reader = readerForDialog(true);
+    if (!reader)
+        return;
+    const auto settings = openIniSettings(m_globals->settingsGeneral);
+    const QString last = readString(*settings, settingskeys::pathsLastimport);
+    runProgressTransfer(m_registry, reader, last.isEmpty() ? QDir::homePath()
+                                                           : QFileInfo(last).absolutePath(),
+                        this);
 }
 
 void MainWindow::show_mergefix_annotations()

@@ -47,6 +47,8 @@ public:
     AdvancedSearchWidget *advancedSearch() const { return m_advancedSearch; }
     QMenu *deviceToolsMenu() const { return m_deviceToolsMenu; }
     QMenu *viewerToolsMenu() const { return m_viewerToolsMenu; }
+    /// Selects the selector entry of `serial` (after its queued add event arrived).
+    bool selectReader(const QString &serial);
     QString currentSerial() const { return m_currentSerial; }
     /// How long an update request may take (tests shorten it).
     void setUpdateTimeout(int ms) { m_updateTimeoutMs = ms; }
@@ -114,6 +116,8 @@ public slots:
     void writeSettings();
     void show_uploader();
     void show_backup_manual();
+    void show_importbackup();
+    void show_transferprogress();
     void show_mergefix_annotations();
     void show_checkDB();
     void show_settings();
@@ -175,6 +179,7 @@ private:
     QAction *m_actCheckDb = nullptr;
     QAction *m_actLocalMirror = nullptr;
     QAction *m_actDeviceLabel = nullptr;
+    QAction *m_actTransfer = nullptr;
     QAction *m_actSearchCase = nullptr;
     QAction *m_actSortCase = nullptr;
     QAction *m_actSticky = nullptr;

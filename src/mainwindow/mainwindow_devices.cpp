@@ -231,8 +231,11 @@ void MainWindow::enable_actionbuttons(bool isconnected, readerObjectType readert
     m_actBackup->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actMergeFix->setEnabled(isconnected && readertype != -1 && pocketbook);
     m_actCheckDb->setEnabled(readertype != -1 && selected);
-    m_actLocalMirror->setEnabled(pocketbook);
-    m_actDeviceLabel->setEnabled(readertype != -1 && selected);
+    m_actTransfer->setEnabled(isconnected && readertype == readertype_device && pocketbook);
+    // A virtual reader's serial lasts one run: no mirror and no label may be kept for it.
+    const bool virtualReader = readertype >= readertype_virtual_kept;
+    m_actLocalMirror->setEnabled(pocketbook && !virtualReader);
+    m_actDeviceLabel->setEnabled(readertype != -1 && selected && !virtualReader);
     enable_annotationviewer_buttons(readertype >= 0 && selected && m_model != nullptr);
 }
 

@@ -54,6 +54,8 @@ void MainWindow::setupConnections()
     connect(m_ui->actionDonate, &QAction::triggered, this, &MainWindow::show_donate);
     connect(m_ui->actionChangelog, &QAction::triggered, this, &MainWindow::show_changelog);
     connect(m_ui->actionSettings, &QAction::triggered, this, &MainWindow::show_settings);
+    connect(m_ui->actionScanArchiveReader, &QAction::triggered, this,
+            &MainWindow::show_importbackup);
     connect(m_ui->actionCheck_for_Update, &QAction::triggered, this,
             qOverload<>(&MainWindow::updateCheckMain));
 

@@ -22,8 +22,16 @@ Reader::Reader(const DetectionRecord &record)
 Reader::~Reader()
 {
     qDebug() << "Deleted reader object" << toQString(serial);
-    if (readertype == readertype_virtual_temp)
-        qDebug() << "Leaving temporary files: " << toQString(tmppath);
+    // The extracted copies of a loaded backup live exactly as long as their reader.
+    if (!tmppath.empty()) {
+        std::error_code ec;
+        fs::remove_all(tmppath, ec);
+        if (ec)
+            qWarning() << "Failed removing temporary files:" << toQString(tmppath)
+                       << QString::fromStdString(ec.message());
+        else
+            qDebug() << "Removed temporary files:" << toQString(tmppath);
+    }
 }
 
 ExplorerDbInfo Reader::get_db_main(const fs::path &mountpath) const

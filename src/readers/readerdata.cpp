@@ -60,6 +60,8 @@ fs::path ReaderData::datadirSubfolder(const std::string &serial, int kind) const
 void ReaderData::device_scan(bool firstScan)
 {
     qDebug() << "Starting device scan.";
+    if (firstScan)
+        removeStaleVirtualFolders();
     const std::vector<std::string> prefSerials = scanLocalMirrors();
     const std::vector<std::string> connectedSerials = Enumerate_scan_devices(firstScan);
 
@@ -78,6 +80,11 @@ void ReaderData::device_scan(bool firstScan)
             qDebug() << "Reader was apparently disconnected, removing (partially)...";
             removeReader(reader->serial, {}, false);
         }
+        // Readers loaded from a file for this run are never in the preferences: they stay
+        // until the user removes them, and the selector keeps showing them.
+        if (reader->readertype == readertype_virtual_run ||
+            reader->readertype == readertype_virtual_temp)
+            continue;
         if (!contains(prefSerials, reader->serial)) {
             qDebug() << "Virtual reader was removed from prefs, removing:" << toQString(reader->serial);
             removeReader(reader->serial, {}, true);
@@ -320,6 +327,9 @@ void ReaderData::removeReader(const std::string &serial, const std::string &devi
     case readertype_virtual_run:
     case readertype_virtual_temp:
         qDebug() << "Removing reader (fully, virtual): " << toQString(serial);
+        // A shown reader leaves the selector with the registry; a temporary one was never shown.
+        if (reader->readertype == readertype_virtual_run)
+            msgchannel->reader_remove(reader->serial, reader->name, false);
         readers.remove(reader);
         return;
     case readertype_device:

@@ -57,6 +57,17 @@ public:
 
     std::filesystem::path datadirSubfolder(const std::string &serial, int kind) const;
 
+    /// Loads a backup archive (".zip") or an explorer database file (".db") as a virtual
+    /// reader with `serial` (see virtualreader.h). False, with the reason in `why`, when no
+    /// reader was added; nothing is left on disk then.
+    bool ScanDBfile(const std::filesystem::path &path, const std::string &serial,
+                    const std::string &name, bool fromDialog, bool permanent, int vendor,
+                    std::string *why = nullptr);
+    /// A serial for a new virtual reader that no reader and no extraction folder uses yet.
+    std::string newVirtualSerial();
+    /// Removes the extraction folders of virtual readers that are no longer registered.
+    void removeStaleVirtualFolders();
+
     std::shared_ptr<gui_msgchannel> msgchannel;
     std::list<std::shared_ptr<Reader>> readers;
     std::mutex readers_mutex;

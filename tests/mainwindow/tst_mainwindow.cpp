@@ -178,6 +178,29 @@ private slots:
         QVERIFY(child<QPushButton>("pb_load_anndata")->isHidden());
     }
 
+    void loadArchived_fromMainMenu_selectsVirtualReaderWithoutMirrorOrLabel()
+    {
+        newWindow();
+        fixture::ReaderTree copy(dir("copy"));
+        const fs::path explorer = copy.addExplorerDb(fixture::ExplorerLayout::InSystem3);
+        QAction *load = child<QAction>("actionScanArchiveReader");
+        QVERIFY(load->isEnabled());
+        m_prompts->setNextFileName(QString::fromStdString(explorer.string()));
+        onNextModal([](QWidget *dialog) {
+            dialog->findChild<QPushButton *>(QStringLiteral("filepath_browse"))->click();
+            qobject_cast<QDialog *>(dialog)->accept();
+        });
+        load->trigger();
+        QCOMPARE(m_registry->readers.size(), size_t(1));
+        QCOMPARE(m_window->currentSerial(),
+                 QString::fromStdString(m_registry->readers.front()->serial));
+        QMenu *tools = m_window->deviceToolsMenu();
+        QVERIFY(!menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
+        QVERIFY(!menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
+        QVERIFY(!menuAction(tools, QStringLiteral("Transfer reading progress from backup..."))
+                     ->isEnabled());
+    }
+
     void mergefix_confirmationEscapesNameAndPath_cancelWritesNothing()
     {
         const fixture::ReaderTree tree = plugIn("SN-A", "mnt/<i>a&b", "First", "/dev/sdb");

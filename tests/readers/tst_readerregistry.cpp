@@ -253,7 +253,7 @@ private slots:
         QVERIFY(reader->get_profilesIDs().empty());
     }
 
-    void remove_onceEach_virtualForThisRunSilently()
+    void remove_onceEach_virtualForThisRunKeptByScans()
     {
         const fixture::ReaderTree a = rig->mainMemory("mnt/A"), b = rig->mainMemory("mnt/B");
         rig->plug("A", "/dev/sdb", a.root(), "A");
@@ -268,8 +268,8 @@ private slots:
         QCOMPARE(rig->take(), QStringList{"remove B B mirror=0"});
         QVERIFY(rig->registry->removeAllReaders());
 
-        // A reader opened from a backup for this run only: not in the preferences, so the
-        // next scan drops it without telling the window.
+        // A reader opened from a backup for this run only: never in the preferences, a scan
+        // keeps it, and its removal reaches the window.
         fixture::ReaderTree folder(rig->at("archive-extract"));
         folder.addExplorerDb(fixture::ExplorerLayout::InSystem3);
         folder.addRootProfile();
@@ -283,8 +283,11 @@ private slots:
         QCOMPARE(rig->registry->findReader("VIRT-1")->profiles.size(), size_t(1));
         rig->unplugAll();
         rig->registry->device_scan(false);
-        QVERIFY(rig->registry->readers.empty());
+        QCOMPARE(rig->registry->readers.size(), size_t(1));
         QCOMPARE(rig->take(), QStringList{"main VIRT-1 From backup virtual=1 synced=0"});
+        rig->registry->removeReader("VIRT-1", {}, false);
+        QVERIFY(rig->registry->readers.empty());
+        QCOMPARE(rig->take(), QStringList{"remove VIRT-1 From backup mirror=0"});
     }
 
     void isConnected_followsTheMountPoint()

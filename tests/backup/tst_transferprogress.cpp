@@ -1,0 +1,146 @@
+// Profile matching and the classification of reading progress, as plain tables.
+
+#include "backup/transferprogress.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(ProfileList)
+Q_DECLARE_METATYPE(std::vector<ExplorerBook>)
+
+namespace {
+
+ProfileProgress entry(int profile, int cpage, int npage, uint64_t size, bool completed = false)
+{
+    ProfileProgress p;
+    p.profileId = profile;
+    p.mappedProfileId = profile;
+    p.cpage = cpage;
+    p.npage = npage;
+    p.size = size;
+    p.completed = completed;
+    return p;
+}
+
+ExplorerBook book(int id, const QString &title, const QString &hash, uint64_t size,
+                  std::vector<ProfileProgress> progress)
+{
+    ExplorerBook b;
+    b.bookId = id;
+    b.title = title;
+    b.author = QStringLiteral("Author");
+    b.ext = QStringLiteral("epub");
+    b.fastHash = hash;
+    b.size = size;
+    b.progress = std::move(progress);
+    return b;
+}
+
+// One line per group: "profile:proposal" where the proposal is "own", "src<bookId>" or "none",
+// with the flags of the backup entries ("S" size, "P" page total, "C" completed, "N" no own).
+QString describe(const TransferReview &review)
+{
+    QStringList lines;
+    for (const ReviewBook &b : review.books) {
+        for (const ProgressGroup &g : b.groups) {
+            QString flags;
+            for (const ProgressCandidate &e : g.entries) {
+                if (e.isDestination())
+                    continue;
+                flags += QStringLiteral("%1%2%3%4,").arg(e.sizeDiffers ? "S" : "", e.pageTotalDiffers ? "P" : "",
+                                                     e.completedDiffers ? "C" : "", e.noDestination ? "N" : "");
+            }
+            QString proposal = QStringLiteral("none");
+            if (g.proposed >= 0) {
+                const ProgressCandidate &p = g.entries[size_t(g.proposed)];
+                proposal = p.isDestination() ? QStringLiteral("own")
+                                             : QStringLiteral("src%1").arg(p.sourceBookId);
+            }
+            lines << QStringLiteral("%1/%2:%3 %4").arg(b.book.bookId).arg(g.profileId).arg(proposal, flags);
+        }
+    }
+    return lines.join(QLatin1Char(';'));
+}
+
+} // namespace
+
+class tst_transferprogress : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void preselect_data()
+    {
+        QTest::addColumn<ProfileList>("source");
+        QTest::addColumn<ProfileList>("destination");
+        QTest::addColumn<QVector<int>>("expected");
+        QTest::newRow("one each") << ProfileList{{1, "default"}} << ProfileList{{1, "default"}} << QVector<int>{1};
+        QTest::newRow("name beats position")
+            << ProfileList{{1, "Anna"}, {2, "Ben"}} << ProfileList{{5, "Ben"}, {6, "Anna"}} << QVector<int>{6, 5};
+        QTest::newRow("then id") << ProfileList{{3, "Old"}} << ProfileList{{2, "X"}, {3, "Y"}} << QVector<int>{3};
+        QTest::newRow("else ignored")
+            << ProfileList{{1, "A"}, {2, "B"}, {9, "C"}} << ProfileList{{1, "X"}, {2, "B"}} << QVector<int>{1, 2, -1};
+    }
+    void preselect()
+    {
+        QFETCH(ProfileList, source);
+        QFETCH(ProfileList, destination);
+        QFETCH(QVector<int>, expected);
+        const std::vector<int32_t> got = preselectProfiles(source, destination);
+        QCOMPARE(QVector<int>(got.begin(), got.end()), expected);
+    }
+
+    void classify_data()
+    {
+        QTest::addColumn<std::vector<ExplorerBook>>("destination");
+        QTest::addColumn<std::vector<ExplorerBook>>("source");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("unmatched");
+        using Books = std::vector<ExplorerBook>;
+        const QString h = QStringLiteral("hash");
+        QTest::newRow("same hash, further page")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "Other title", h, 100, {entry(1, 50, 200, 100)})} << "1/1:src7 ," << 0;
+        QTest::newRow("equal pages keep own")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "T", h, 100, {entry(1, 10, 200, 100)})} << "1/1:own ," << 0;
+        QTest::newRow("size differs never proposed")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "T", h, 999, {entry(1, 90, 200, 999)})} << "1/1:own S," << 0;
+        QTest::newRow("page total and completed differ")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "T", h, 100, {entry(1, 90, 300, 100, true)})} << "1/1:own PC," << 0;
+        // Two backup books for one book: one proposal for the group, the furthest.
+        QTest::newRow("two source books, one proposal")
+            << Books{book(1, "T", "", 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "T", "", 100, {entry(1, 30, 200, 100)}),
+                     book(8, "T", "", 100, {entry(1, 60, 200, 100)})}
+            << "1/1:src8 ,," << 0;
+        QTest::newRow("several destination profiles")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100), entry(2, 80, 200, 100)})}
+            << Books{book(7, "T", h, 100, {entry(1, 40, 200, 100), entry(2, 40, 200, 100)})}
+            << "1/1:src7 ,;1/2:own ," << 0;
+        QTest::newRow("no own entry")
+            << Books{book(1, "T", h, 100, {})} << Books{book(7, "T", h, 100, {entry(1, 40, 200, 100)})}
+            << "1/1:src7 N," << 0;
+        QTest::newRow("unmatched and unmapped")
+            << Books{book(1, "T", h, 100, {entry(1, 10, 200, 100)})}
+            << Books{book(7, "Else", "x", 100, {entry(1, 40, 200, 100)}),
+                     book(8, "T", h, 100, {entry(4, 99, 200, 100)})}
+            << "1/1:own " << 1;
+    }
+    void classify()
+    {
+        QFETCH(std::vector<ExplorerBook>, destination);
+        QFETCH(std::vector<ExplorerBook>, source);
+        QFETCH(QString, expected);
+        QFETCH(int, unmatched);
+        // Profile 4 of the backup is not in the map: its rows take no part.
+        const ProfileMap map{{1, 1}, {2, 2}, {3, -1}};
+        const TransferReview review = classifyTransfer(destination, source, map);
+        QCOMPARE(describe(review), expected);
+        QCOMPARE(int(review.unmatched.size()), unmatched);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_transferprogress)
+#include "tst_transferprogress.moc"
