@@ -72,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zip_error_t zipError;
     zip_error_init(&zipError);
     zip_source_t *source = zip_source_buffer_create(data, size, 0, &zipError);
-    zip_t *archive =
-        source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &zipError) : nullptr;
+    zip_t *archive = source ? zip_open_from_source(source, ZIP_RDONLY, &zipError) : nullptr;
     zip_error_fini(&zipError);
     if (archive == nullptr) {
         zip_source_free(source);
@@ -95,16 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort(); // written beside the output folder
         std::string expected;
         const bool readable = entryContent(archive, index, expected);
-        if (result == 1) {
+        if (result == 1 && std::string(name).back() == '/') {
             // A folder entry makes the folder; what it holds does not matter.
-            if (std::string(name).back() == '/') {
-                if (!fs::is_directory(output / name))
-                    std::abort(); // a folder entry without its folder
-            } else if (!readable) {
+            if (!fs::is_directory(output / name))
+                std::abort(); // a folder entry without its folder
+        } else if (result == 1) {
+            if (!readable)
                 std::abort(); // a damaged entry passed off as extracted
-            } else {
-                extracted[output / name] = expected;
-            }
+            extracted[output / name] = expected;
         } else {
             for (const fs::path &path : inside)
                 if (before.count(path) == 0 && !fs::is_directory(path))

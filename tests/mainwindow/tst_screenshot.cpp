@@ -38,48 +38,39 @@ private slots:
         testenv::VirtualDisplay display;
         if (!display.isRunning())
             QSKIP(qPrintable(QStringLiteral("needs a virtual X display: ") + display.whyNot()));
-        const QString importTool = QStandardPaths::findExecutable(QStringLiteral("import"));
+        const QString importTool = QStandardPaths::findExecutable("import");
         if (importTool.isEmpty())
             QSKIP("needs ImageMagick's import (Debian package imagemagick) for the screenshot");
 
         // Portable mode keeps everything beside the program: run a copy in a folder of ours.
         QTemporaryDir root;
-        const QString app = root.filePath(QStringLiteral("app"));
-        QVERIFY(QDir().mkpath(app));
-        const QString program = app + QStringLiteral("/marlox");
-        QVERIFY(QFile::copy(testenv::marloxBinary(), program));
-        const QString sampleTool = QFileInfo(testenv::marloxBinary())
-                                       .dir()
-                                       .filePath(QStringLiteral("marlox-sample-reader"));
-        const auto sample = testenv::run(sampleTool, {app + QStringLiteral("/data")});
+        const QString app = root.filePath("app"), program = app + "/marlox";
+        QVERIFY(QDir().mkpath(app) && QFile::copy(testenv::marloxBinary(), program));
+        const auto sample = testenv::run(
+            QFileInfo(testenv::marloxBinary()).dir().filePath("marlox-sample-reader"),
+            {app + "/data"});
         QVERIFY2(sample.exitCode == 0, sample.standardError.constData());
 
         QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), display.display());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", display.display());
         QProcess marlox;
         marlox.setProcessEnvironment(env);
-        marlox.start(program, {QStringLiteral("-p"), QStringLiteral("--debug")});
+        marlox.start(program, {"-p", "--debug"});
         QVERIFY(marlox.waitForStarted());
-
-        const QByteArray log =
-            testenv::waitForLog(marlox, app + QStringLiteral("/marlox_debug.log"),
-                                {"Finished sorting", "Failed populating"});
-        QVERIFY2(log.contains("Adding virtual device to gui:"), log.constData());
-        QVERIFY2(!log.contains("Failed populating"), log.constData());
-        const QString window =
-            display.waitForWindow(QStringLiteral("Marlox " MARLOX_VERSION "  [Portable mode]"));
+        const QByteArray log = testenv::waitForLog(marlox, app + "/marlox_debug.log",
+                                                   {"Finished sorting", "Failed populating"});
+        QVERIFY2(log.contains("Adding virtual device to gui:") && !log.contains("Failed populating"),
+                 log.constData());
+        const QString window = display.waitForWindow("Marlox " MARLOX_VERSION "  [Portable mode]");
         QVERIFY(!window.isEmpty());
 
         // The window may still be painting: take pictures until one shows it, within a bound.
-        const QString shot = root.filePath(QStringLiteral("window.png"));
-        QProcessEnvironment shotEnv = QProcessEnvironment::systemEnvironment();
-        shotEnv.insert(QStringLiteral("DISPLAY"), display.display());
+        const QString shot = root.filePath("window.png");
         QImage image;
         int colours = 0;
         for (QDeadlineTimer deadline(20000); colours <= 100 && !deadline.hasExpired();) {
-            const auto taken =
-                testenv::run(importTool, {QStringLiteral("-window"), window, shot}, shotEnv);
+            const auto taken = testenv::run(importTool, {"-window", window, shot}, env);
             QVERIFY2(taken.exitCode == 0, taken.standardError.constData());
             image = QImage(shot);
             QVERIFY(!image.isNull());

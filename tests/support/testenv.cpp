@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,7 +21,7 @@ QString marloxBinary()
     const QString fromEnv = qEnvironmentVariable("MARLOX_BINARY");
     if (!fromEnv.isEmpty())
         return fromEnv;
-    return QStringLiteral(MARLOX_BINARY_DIR "/bin/marlox");
+    return MARLOX_BINARY_DIR "/bin/marlox";
 }
 
 QString sourceDir()
@@ -76,14 +78,14 @@ Started startUntil(const QString &program, const QStringList &arguments,
 QProcessEnvironment isolatedEnvironment(const QString &root)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    QDir(root).mkpath(QStringLiteral("home"));
-    env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root);
-    env.insert(QStringLiteral("TMPDIR"), root + QStringLiteral("/tmp"));
-    QDir(root).mkpath(QStringLiteral("tmp"));
+    QDir(root).mkpath("home");
+    QDir(root).mkpath("tmp");
+    for (const char *name : {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data",
+                             "XDG_CACHE_HOME=cache", "TMPDIR=tmp"}) {
+        const QString pair = QString::fromLatin1(name);
+        env.insert(pair.section('=', 0, 0), root + '/' + pair.section('=', 1));
+    }
+    env.insert("XDG_RUNTIME_DIR", root);
     return env;
 }
 
@@ -137,93 +139,61 @@ QByteArray readFile(const std::filesystem::path &path)
     return file.readAll();
 }
 
-} // namespace testenv
-
-#include <QElapsedTimer>
-#include <QStandardPaths>
-#include <QRegularExpression>
-
-namespace testenv {
-
 VirtualDisplay::VirtualDisplay()
 {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) {
-        m_whyNot = QStringLiteral("Xvfb is not installed (Debian package xvfb)");
-        return;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
-        m_whyNot = QStringLiteral("xdotool is not installed (Debian package xdotool)");
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    if (xvfb.isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty()) {
+        m_whyNot = "Xvfb and xdotool must be installed (Debian packages xvfb, xdotool)";
         return;
     }
     // -displayfd lets the server pick a free display number and tell us which.
-    m_server.start(xvfb,
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                    QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp")});
-    if (!m_server.waitForStarted()) {
-        m_whyNot = QStringLiteral("Xvfb did not start");
-        return;
-    }
+    m_server.start(xvfb, QString("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp").split(' '));
     QByteArray number;
     QElapsedTimer timer;
     timer.start();
-    while (!number.contains('\n') && timer.elapsed() < 20000) {
+    while (m_server.waitForStarted() && !number.contains('\n') && timer.elapsed() < 20000 &&
+           m_server.state() == QProcess::Running) {
         m_server.waitForReadyRead(500);
         number += m_server.readAllStandardOutput();
-        if (m_server.state() != QProcess::Running)
-            break;
     }
-    if (!number.contains('\n')) {
-        m_whyNot = QStringLiteral("Xvfb did not report its display number");
-        return;
-    }
-    m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    if (number.contains('\n'))
+        m_display = ':' + QString::fromLatin1(number.trimmed());
+    else
+        m_whyNot = "Xvfb did not start or did not report its display number";
 }
 
 VirtualDisplay::~VirtualDisplay()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.terminate();
-        if (!m_server.waitForFinished(5000)) {
-            m_server.kill();
-            m_server.waitForFinished();
-        }
+    m_server.terminate();
+    if (m_server.state() != QProcess::NotRunning && !m_server.waitForFinished(5000)) {
+        m_server.kill();
+        m_server.waitForFinished();
     }
 }
 
-namespace {
-
-QProcessEnvironment displayEnvironment(const QString &display)
+static RunResult xdotool(const QString &display, const QStringList &arguments, int timeoutMs)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    return env;
+    env.insert("DISPLAY", display);
+    return run("xdotool", arguments, env, QString(), timeoutMs);
 }
-
-} // namespace
 
 QString VirtualDisplay::waitForWindow(const QString &title, int timeoutMs) const
 {
     // xdotool waits for the window itself; the run's time limit bounds the wait.
-    const QString pattern =
-        QStringLiteral("^") + QRegularExpression::escape(title) + QStringLiteral("$");
-    const RunResult found =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), pattern},
-            displayEnvironment(m_display), QString(), timeoutMs);
+    const RunResult found = xdotool(
+        m_display, {"search", "--sync", "--name", '^' + QRegularExpression::escape(title) + '$'},
+        timeoutMs);
     const QList<QByteArray> ids = found.standardOutput.trimmed().split('\n');
-    if (found.finished && found.exitCode == 0 && !ids.isEmpty() && !ids.last().isEmpty())
+    if (found.finished && found.exitCode == 0 && !ids.last().isEmpty())
         return QString::fromLatin1(ids.last());
     return {};
 }
 
 bool VirtualDisplay::pressKey(const QString &windowId, const QString &key) const
 {
-    const RunResult result = run(QStringLiteral("xdotool"),
-                                 {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windowId,
-                                  QStringLiteral("key"), key},
-                                 displayEnvironment(m_display), QString(), 10000);
+    const RunResult result =
+        xdotool(m_display, {"windowfocus", "--sync", windowId, "key", key}, 10000);
     return result.finished && result.exitCode == 0;
 }
 
