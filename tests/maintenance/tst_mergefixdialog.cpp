@@ -5,6 +5,7 @@
 #include "readers/reader.h"
 #include "support/dbpeek.h"
 #include "support/fakeprompts.h"
+#include "support/testhelpers.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
@@ -28,12 +29,6 @@ class tst_mergefixdialog : public QObject
     std::shared_ptr<Reader> m_reader;
     fs::path m_mainDb, m_cardDb;
 
-    void damage(const fs::path &file, qint64 at)
-    {
-        QFile f(QString::fromStdString(file.string()));
-        QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(at));
-        f.write(QByteArray(2000, '\x21'));
-    }
     // Ticks the top item of the profile with this number ("0" main, "1" card), or all.
     void tick(mergeFixAnnotationsDialog &dialog, const QString &profile = {})
     {
@@ -137,7 +132,7 @@ private slots:
     void accept_uninspectableDatabase_isAnError()
     {
         FakePrompts prompts;
-        damage(m_cardDb, 0);
+        testhelpers::writeBrokenDatabase(m_cardDb, testhelpers::BrokenDb::NotSqlite);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ERROR: ")));
         mergeFixAnnotationsDialog dialog(m_reader, m_globals);
         dialog.accept();
@@ -153,9 +148,7 @@ private slots:
         m_reader->db_main = m_reader->mainpath / m_reader->db_main_relative;
         fixture::ExplorerDb(m_reader->db_main).addProfile(1, "default");
         const fs::path mirror = m_base / "data/PB1/localdbmirror" / m_reader->db_main_relative;
-        fs::create_directories(mirror.parent_path());
-        fs::copy_file(m_reader->db_main, mirror);
-        damage(mirror, 4096 + 8);
+        testhelpers::writeBrokenDatabase(mirror, testhelpers::BrokenDb::DamagedPage);
         const QByteArray deviceBefore = checksum(m_reader->db_main);
         const QByteArray profileBefore = checksum(m_mainDb);
 
