@@ -58,11 +58,9 @@ private slots:
     {
         uploaderModel model(m_items, m_dir.path().toStdString(), {});
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         model.setData(model.index(3, uploaderModel::colDelete), Qt::Checked, Qt::CheckStateRole);
         QVERIFY(m_items[2].deleteSource && m_items[3].deleteSource);
         QVERIFY(!m_items[4].deleteSource && !m_items[1].deleteSource);
-        QCOMPARE(changed.size(), 2);
     }
 };
 
