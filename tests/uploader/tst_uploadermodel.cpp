@@ -42,6 +42,7 @@ private slots:
     void flags_followKindCardAndCopy()
     {
         for (const std::string card : {"/card", ""}) {
+            init();
             uploaderModel model(m_items, m_dir.path().toStdString(), card);
             QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
             QCOMPARE(model.flags(model.index(0, uploaderModel::colCopy)), Qt::NoItemFlags);
