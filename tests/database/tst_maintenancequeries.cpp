@@ -165,11 +165,7 @@ private slots:
         if (blocker == QLatin1String("copy"))
             QFile(QString::fromStdString((path.parent_path() / "copy").string())).open(QIODevice::WriteOnly);
         const QByteArray before = checksum(path);
-        std::vector<DuplicateRow> rows(1);
-        rows[0].title = QStringLiteral("Dune");
-        rows[0].oid = 10;
-        rows[0].maxOid = 30;
-        rows[0].selected = true;
+        const std::vector<DuplicateRow> rows = ticked(newDb(), QStringLiteral("Dune")); // ids fit any of them
         MergeFixResult result;
         {
             QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
