@@ -30,7 +30,6 @@ class tst_dialogbackupmanual : public QObject
 
     std::unique_ptr<ReaderVolumes> m_v;
     std::unique_ptr<FakePrompts> m_prompts;
-    std::shared_ptr<globalsClass> m_globals;
     std::shared_ptr<Reader> m_reader;
     std::unique_ptr<DialogBackupManual> m_dialog;
 
@@ -38,7 +37,7 @@ class tst_dialogbackupmanual : public QObject
     QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
     void openDialog(const fs::path &destination)
     {
-        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_globals, m_reader);
+        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_v->globals, m_reader);
         m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
             ->setText(QString::fromStdString(destination.string()));
     }
@@ -50,7 +49,6 @@ private slots:
     {
         m_v = std::make_unique<ReaderVolumes>();
         m_prompts = std::make_unique<FakePrompts>();
-        m_globals = m_v->globals;
         m_reader = m_v->reader;
         m_reader->serial = "SN-DLG";
         fixture::ReaderTree main(m_reader->mainpath);
@@ -73,7 +71,7 @@ private slots:
     void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
     {
         // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
-        openIniSettings(m_globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
+        openIniSettings(m_v->globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
         openDialog(base() / "out");
         QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
         QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
@@ -135,7 +133,7 @@ private slots:
         QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
         QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
         // The reader's group names its serial, so the preferences scan does not skip it.
-        const auto devices = openIniSettings(m_globals->settingsDevices);
+        const auto devices = openIniSettings(m_v->globals->settingsDevices);
         QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
     }
 

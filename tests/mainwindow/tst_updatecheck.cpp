@@ -101,10 +101,7 @@ private slots:
     void cleanup()
     {
         m_window.reset();
-        m_registry.reset();
-        m_server.reset();
         m_prompts.reset();
-        m_root.reset();
         qunsetenv(overrideVariable);
     }
 
