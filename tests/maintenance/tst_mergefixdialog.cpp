@@ -5,6 +5,7 @@
 #include "readers/reader.h"
 #include "support/dbpeek.h"
 #include "support/fakeprompts.h"
+#include "support/testhelpers.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
@@ -28,12 +29,6 @@ class tst_mergefixdialog : public QObject
     std::shared_ptr<Reader> m_reader;
     fs::path m_mainDb, m_cardDb;
 
-    void damage(const fs::path &file, qint64 at)
-    {
-        QFile f(QString::fromStdString(file.string()));
-        QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(at));
-        f.write(QByteArray(2000, '\x21'));
-    }
     // Ticks the top item of the profile with this number ("0" main, "1" card), or all.
     void tick(mergeFixAnnotationsDialog &dialog, const QString &profile = {})
     {
@@ -108,41 +103,36 @@ private slots:
         QVERIFY(prompts.messages[0].details.contains(QFileInfo(copy).path()));
     }
 
-    void accept_readerGone_writesNothingThere_data()
+    void accept_cardUnusable_writesNothingThere_data()
     {
-        QTest::addColumn<bool>("cardGone");
-        QTest::newRow("reader unplugged") << false;
-        QTest::newRow("card removed") << true;
+        QTest::addColumn<int>("how");
+        QTest::newRow("reader unplugged") << 0;
+        QTest::newRow("card removed") << 1;
+        QTest::newRow("card database unreadable") << 2;
     }
-    void accept_readerGone_writesNothingThere()
+    void accept_cardUnusable_writesNothingThere()
     {
-        QFETCH(bool, cardGone);
+        QFETCH(int, how);
+        const QString details = how == 0 ? QString()
+                                : how == 1 ? QString::fromStdString(m_cardDb.string())
+                                           : QStringLiteral("Inspection failed");
         FakePrompts prompts;
+        if (how == 2) {
+            testhelpers::writeBrokenDatabase(m_cardDb, testhelpers::BrokenDb::NotSqlite);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ERROR: ")));
+        }
         const QByteArray cardBefore = checksum(m_cardDb);
         mergeFixAnnotationsDialog dialog(m_reader, m_globals);
         tick(dialog);
-        if (cardGone)
+        if (how == 1)
             m_reader->cardpath = m_base / "nocard";
-        else
-            m_reader->connected = false;
+        m_reader->connected = how != 0;
         dialog.accept();
         QCOMPARE(checksum(m_cardDb), cardBefore);
-        QCOMPARE(childrenOf(m_mainDb, 30), cardGone ? 2 : 0);
-        if (cardGone) {
-            QVERIFY(prompts.messages[0].text.contains(QStringLiteral("There were errors")));
-            QVERIFY(prompts.messages[0].details.contains(QString::fromStdString(m_cardDb.string())));
-        }
-    }
-
-    void accept_uninspectableDatabase_isAnError()
-    {
-        FakePrompts prompts;
-        damage(m_cardDb, 0);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ERROR: ")));
-        mergeFixAnnotationsDialog dialog(m_reader, m_globals);
-        dialog.accept();
-        QVERIFY(prompts.messages[0].text.contains(QStringLiteral("There were errors")));
-        QVERIFY(prompts.messages[0].details.contains(QStringLiteral("Inspection failed")));
+        QCOMPARE(childrenOf(m_mainDb, 30), how == 0 ? 0 : 2);
+        if (!details.isEmpty())
+            QVERIFY(prompts.messages[0].text.contains(QStringLiteral("There were errors")) &&
+                    prompts.messages[0].details.contains(details));
     }
 
     void checkDbTool_damagedMirrorCopy_blamesLocalOnly()
@@ -153,9 +143,7 @@ private slots:
         m_reader->db_main = m_reader->mainpath / m_reader->db_main_relative;
         fixture::ExplorerDb(m_reader->db_main).addProfile(1, "default");
         const fs::path mirror = m_base / "data/PB1/localdbmirror" / m_reader->db_main_relative;
-        fs::create_directories(mirror.parent_path());
-        fs::copy_file(m_reader->db_main, mirror);
-        damage(mirror, 4096 + 8);
+        testhelpers::writeBrokenDatabase(mirror, testhelpers::BrokenDb::DamagedPage);
         const QByteArray deviceBefore = checksum(m_reader->db_main);
         const QByteArray profileBefore = checksum(m_mainDb);
 

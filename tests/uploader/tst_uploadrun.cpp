@@ -177,9 +177,8 @@ private slots:
         const fs::path zip = m_v->pc / "evil.zip";
         writeZip(zip, {{"../../evil.acsm", "x"}, {"/abs/other.acsm", "y"}});
         send({zip});
-        const QStringList expected{QStringLiteral("evil.acsm"), QStringLiteral("other.acsm")};
-        QCOMPARE(filesBelow(m_v->reader->mainpath), expected);
-        QCOMPARE(filesBelow(m_v->base).filter(QStringLiteral(".acsm")).size(), 2);
+        QCOMPARE(filesBelow(m_v->base).filter(QStringLiteral(".acsm")),
+                 (QStringList{QStringLiteral("main/evil.acsm"), QStringLiteral("main/other.acsm")}));
     }
 
     void removedVolume_stopsRun_andCreatesNothing()
@@ -245,18 +244,9 @@ private slots:
     void fileChooserFilter_listsEveryFont()
     {
         const QString fonts = uploadFileFilter(false).split(QStringLiteral(";;")).at(1);
-        const QString patterns = fonts.section(QLatin1Char('('), 1).chopped(1);
+        const QStringList patterns = fonts.section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
         for (const char *name : {"a.ttf", "b.otf", "c.ttc", "d.txt"})
-            source(name);
-        const QStringList listed = QDir(QString::fromStdString(m_v->pc.string()))
-                                       .entryList(patterns.split(QLatin1Char(' ')), QDir::Files);
-        QCOMPARE(listed.join(QLatin1Char(' ')), QStringLiteral("a.ttf b.otf c.ttc"));
-    }
-
-    void destinationFolder_outsideTheTables_isNone()
-    {
-        QCOMPARE(fileDestinationFolder(10, *m_v->reader, storage_main, true), std::string());
-        QCOMPARE(fileDestinationFolder(filekind_font, *m_v->reader, 1, true), std::string());
+            QCOMPARE(QDir::match(patterns, QString::fromLatin1(name)), !QByteArray(name).endsWith("txt"));
     }
 };
 
