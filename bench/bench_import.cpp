@@ -53,13 +53,6 @@ constexpr int memoryGoalAnnotations = 100000;
 
 // ---- the measured process: one import, or only the start-up, then its figures on stdout ----
 
-void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    // The import logs a few debug lines per run; warnings still show.
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 // VmHWM, not ru_maxrss: at exec the kernel folds the old address space's peak into
 // ru_maxrss, so a child spawned from a large parent would report the parent's size.
 long memoryKb(const char *field)

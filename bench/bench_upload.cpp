@@ -2,6 +2,7 @@
 // folder, rename, one file after another) against `cp -r` of the same tree followed by
 // `sync`, so that both sides end with every byte on the device.
 
+#include "benchoptions.h"
 #include "uploader/uploadrun.h"
 
 #include <QCommandLineOption>
@@ -25,19 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double goal = 1.2;
-
-void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-double seconds(const std::function<void()> &work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 void writeRandomFile(const fs::path &path, uint64_t bytes, std::mt19937_64 &random)
 {

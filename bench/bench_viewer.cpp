@@ -39,21 +39,6 @@ constexpr double sortGoal = 5.0;
 constexpr double exportGoal = 3.0;
 constexpr double openGoal = 1.5;
 
-void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    // The import and the models log a few debug lines; warnings still show.
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-double seconds(const std::function<void()> &work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const auto end = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(end - start).count();
-}
-
 struct Comparison
 {
     std::vector<double> measured;

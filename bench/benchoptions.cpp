@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <system_error>
 
@@ -70,4 +71,17 @@ bool prepareBenchDatabase(QCommandLineParser &parser, const QCoreApplication &ap
     }
     options.generated = true;
     return true;
+}
+
+void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+double seconds(const std::function<void()> &work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 class QCommandLineParser;
@@ -26,3 +28,9 @@ struct BenchOptions
 bool prepareBenchDatabase(QCommandLineParser &parser, const QCoreApplication &app,
                           const char *programName, const QTemporaryDir &scratch,
                           BenchOptions &options);
+
+/// Message handler for benchmarks: debug and info lines are dropped, warnings still show.
+void dropDebugMessages(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+/// Wall-clock seconds that `work` takes.
+double seconds(const std::function<void()> &work);

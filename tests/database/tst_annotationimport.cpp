@@ -282,11 +282,11 @@ private slots:
         const fs::path path = newDbPath();
         BooksDb db(path);
         const int64_t book = db.addBook("A Book", "An Author");
-        fixture::AnnotationSpec spec{"note", 4, 17, 1535639951, "First\u2029\U0001F600 \"q\" \\",
+        fixture::AnnotationSpec item{"note", 4, 17, 1535639951, "First\u2029\U0001F600 \"q\" \\",
                                      "\u0416 \U0001F4DA\n\ttab", "blue"};
-        spec.timeAlt = 1600000000;
-        spec.extraTags = {{103, "{\"text\":\"103\"}"}, {107, "red"}, {16, "An Author"}};
-        const int64_t oid = db.addAnnotation(book, spec);
+        item.timeAlt = 1600000000;
+        item.extraTags = {{103, "{\"text\":\"103\"}"}, {107, "red"}, {16, "An Author"}};
+        const int64_t oid = db.addAnnotation(book, item);
 
         const testhelpers::LogRecorder log;
         const auto records = imported(path);
@@ -295,8 +295,8 @@ private slots:
         QVERIFY(r.parentId == book && r.oid == oid && r.positionKey == 40017);
         QVERIFY(r.created == 1535639951 && r.timeAlt == 1600000000 && r.color == color_blue);
         QCOMPARE(r.kind, QStringLiteral("note"));
-        QCOMPARE(r.highlightText, QString::fromStdString(spec.text));
-        QCOMPARE(r.noteText, QString::fromStdString(spec.note));
+        QCOMPARE(r.highlightText, QString::fromStdString(item.text));
+        QCOMPARE(r.noteText, QString::fromStdString(item.note));
         QVERIFY2(log.warnings().isEmpty(), log.joined());
     }
 
