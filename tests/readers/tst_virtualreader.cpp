@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <zip.h>
 
 #include <cstdlib>
@@ -149,6 +151,29 @@ private slots:
         QVERIFY(m_registry->readers.empty());
         QVERIFY(!fs::exists(dir("OTHER")) && !fs::exists("/EVIL"));
         QVERIFY(!fs::exists(extractionRoot() / "S"));
+    }
+
+    // The data directory on a 64 KiB file system of its own (a private mount namespace, so
+    // nothing outside this test process sees it): a larger archive is refused before any
+    // byte is written.
+    void largerThanFreeSpace_refusedBeforeWriting()
+    {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            QSKIP("needs a private mount namespace (root)");
+        const fs::path archive = writeZip("big.zip", {{"databases/system/config/books.db",
+                                                        QByteArray(256 * 1024, 'x')}});
+        fs::create_directories(extractionRoot());
+        QCOMPARE(::mount("tmpfs", extractionRoot().c_str(), "tmpfs", 0, "size=64k"), 0);
+        std::string why;
+        const bool loaded = m_registry->ScanDBfile(archive, "BIG", "", true, false, 0, &why);
+        const bool extracted = fs::exists(extractionRoot() / "BIG");
+        ::umount2(extractionRoot().c_str(), MNT_DETACH);
+        QVERIFY(!loaded);
+        QVERIFY2(QString::fromStdString(why).contains(QStringLiteral("Not enough free space")),
+                 why.c_str());
+        QVERIFY(!extracted);
+        QVERIFY(m_registry->readers.empty());
     }
 
     void twoLoadsInOneSecond_twoReaders()
