@@ -2,6 +2,7 @@
 
 #include "core/textconv.h"
 #include "database/jsonscan.h"
+#include "support/jsonreference.h"
 #include "readerfixture/readerfixture.h"
 #include "support/testenv.h"
 #include "support/testhelpers.h"
@@ -40,21 +41,6 @@ std::pair<int, int> sscanfAnchor(const QString &anchor)
                     rest.data()) != 4)
         return {0, 0};
     return {page, offset};
-}
-
-// "created" as QJsonDocument gives it: whole numbers exactly, others cut toward zero.
-qint64 qtCreated(const QJsonValue &created)
-{
-    if (!created.isDouble())
-        return 0;
-    const QVariant number = created.toVariant();
-    if (number.userType() == QMetaType::LongLong)
-        return number.toLongLong();
-    const double seconds = std::trunc(created.toDouble());
-    if (!std::isfinite(seconds) || seconds < -9223372036854775808.0 ||
-        seconds >= 9223372036854775808.0)
-        return 0;
-    return static_cast<qint64>(seconds);
 }
 
 QString pick(QRandomGenerator &random, const QStringList &list)

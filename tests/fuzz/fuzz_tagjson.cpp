@@ -1,5 +1,6 @@
 // The tag JSON reader must give exactly what QJsonDocument gives, on any text.
 #include "database/jsonscan.h"
+#include "support/jsonreference.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,24 +8,6 @@
 
 #include <cmath>
 #include <cstdlib>
-
-namespace {
-
-qint64 qtCreated(const QJsonValue &created)
-{
-    if (!created.isDouble())
-        return 0;
-    const QVariant number = created.toVariant();
-    if (number.userType() == QMetaType::LongLong)
-        return number.toLongLong();
-    const double seconds = std::trunc(created.toDouble());
-    if (!std::isfinite(seconds) || seconds < -9223372036854775808.0 ||
-        seconds >= 9223372036854775808.0)
-        return 0;
-    return static_cast<qint64>(seconds);
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
