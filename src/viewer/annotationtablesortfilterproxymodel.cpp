@@ -4,12 +4,11 @@
 
 #include <QtDebug>
 
-namespace {
+#include <algorithm>
+#include <functional>
+#include <iterator>
 
-// Qt applies a filter change interval by interval, each costing a pass over all rows: a
-// search that hides every other row of 100,000 took seconds. Beyond this many
-// (changed rows x rows) the mapping is rebuilt in one pass instead.
-constexpr qint64 incrementalFilterLimit = 4'000'000;
+namespace {
 
 bool isIntegerKeyColumn(int column)
 {
@@ -17,12 +16,31 @@ bool isIntegerKeyColumn(int column)
            column == annotationTable::columnPage || column == annotationTable::columnHighlight;
 }
 
+// The types that Qt's own proxy compares as numbers; a bool compares as "false" < "true",
+// which is the order of 0 and 1.
+bool isNumber(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 annotationTableSortFilterProxyModel::annotationTableSortFilterProxyModel(QObject *parent)
-    : QSortFilterProxyModel(parent)
+    : QAbstractProxyModel(parent)
 {
-    QSortFilterProxyModel::setSortCaseSensitivity(Qt::CaseInsensitive);
     compileSearchExpression();
 }
 
@@ -31,39 +49,152 @@ annotationTableSortFilterProxyModel::~annotationTableSortFilterProxyModel()
     qDebug() << "Deleted annotationSortFilterProxy model";
 }
 
-void annotationTableSortFilterProxyModel::setSourceModel(QAbstractItemModel *sourceModel)
+void annotationTableSortFilterProxyModel::setSourceModel(QAbstractItemModel *source)
 {
-    if (sourceModel == QSortFilterProxyModel::sourceModel())
+    if (source == sourceModel())
         return;
+    beginResetModel();
     for (const QMetaObject::Connection &connection : m_sourceConnections)
         disconnect(connection);
     m_sourceConnections.clear();
-    dropSortKeys();
-    m_table = qobject_cast<const annotationTable *>(sourceModel);
-    if (sourceModel) {
-        // Connected before the base class connects its own handlers, which sort with the
-        // keys: ours must run first.
-        const auto drop = [this] { dropSortKeys(); };
+    QAbstractProxyModel::setSourceModel(source);
+    m_table = qobject_cast<const annotationTable *>(source);
+    if (source) {
+        // Anything but data and header changes is rare in a table of annotations: the
+        // rows are then filtered and sorted afresh.
+        const auto begin = [this] { beginResetModel(); };
+        const auto end = [this] {
+            rebuild();
+            endResetModel();
+        };
+        using M = QAbstractItemModel;
         m_sourceConnections = {
-            connect(sourceModel, &QAbstractItemModel::dataChanged, this, drop),
-            connect(sourceModel, &QAbstractItemModel::layoutAboutToBeChanged, this, drop),
-            connect(sourceModel, &QAbstractItemModel::layoutChanged, this, drop),
-            connect(sourceModel, &QAbstractItemModel::modelAboutToBeReset, this, drop),
-            connect(sourceModel, &QAbstractItemModel::modelReset, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsAboutToBeInserted, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsInserted, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsAboutToBeRemoved, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsRemoved, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsAboutToBeMoved, this, drop),
-            connect(sourceModel, &QAbstractItemModel::rowsMoved, this, drop),
-            connect(sourceModel, &QObject::destroyed, this,
+            connect(source, &M::dataChanged, this,
+                    &annotationTableSortFilterProxyModel::onSourceDataChanged),
+            connect(source, &M::headerDataChanged, this,
+                    &annotationTableSortFilterProxyModel::onSourceHeaderDataChanged),
+            connect(source, &M::layoutAboutToBeChanged, this,
+                    &annotationTableSortFilterProxyModel::onSourceLayoutAboutToBeChanged),
+            connect(source, &M::layoutChanged, this,
+                    &annotationTableSortFilterProxyModel::onSourceLayoutChanged),
+            connect(source, &M::modelAboutToBeReset, this, begin),
+            connect(source, &M::modelReset, this, end),
+            connect(source, &M::rowsAboutToBeInserted, this, begin),
+            connect(source, &M::rowsInserted, this, end),
+            connect(source, &M::rowsAboutToBeRemoved, this, begin),
+            connect(source, &M::rowsRemoved, this, end),
+            connect(source, &M::rowsAboutToBeMoved, this, begin),
+            connect(source, &M::rowsMoved, this, end),
+            connect(source, &M::columnsAboutToBeInserted, this, begin),
+            connect(source, &M::columnsInserted, this, end),
+            connect(source, &M::columnsAboutToBeRemoved, this, begin),
+            connect(source, &M::columnsRemoved, this, end),
+            connect(source, &M::columnsAboutToBeMoved, this, begin),
+            connect(source, &M::columnsMoved, this, end),
+            connect(source, &QObject::destroyed, this,
                     [this] {
+                        beginResetModel();
                         m_table = nullptr;
-                        dropSortKeys();
+                        m_proxyToSource.clear();
+                        m_sourceToProxy.clear();
+                        endResetModel();
                     }),
         };
     }
-    QSortFilterProxyModel::setSourceModel(sourceModel);
+    rebuild();
+    endResetModel();
+}
+
+QModelIndex annotationTableSortFilterProxyModel::index(int row, int column,
+                                                       const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() ||
+        column >= columnCount())
+        return QModelIndex();
+    return createIndex(row, column);
+}
+
+QModelIndex annotationTableSortFilterProxyModel::parent(const QModelIndex &) const
+{
+    return QModelIndex();
+}
+
+QModelIndex annotationTableSortFilterProxyModel::sibling(int row, int column,
+                                                         const QModelIndex &) const
+{
+    return index(row, column);
+}
+
+int annotationTableSortFilterProxyModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_proxyToSource.size());
+}
+
+int annotationTableSortFilterProxyModel::columnCount(const QModelIndex &parent) const
+{
+    const QAbstractItemModel *source = sourceModel();
+    return parent.isValid() || !source ? 0 : source->columnCount();
+}
+
+bool annotationTableSortFilterProxyModel::hasChildren(const QModelIndex &parent) const
+{
+    return !parent.isValid() && rowCount() > 0 && columnCount() > 0;
+}
+
+QVariant annotationTableSortFilterProxyModel::headerData(int section, Qt::Orientation orientation,
+                                                         int role) const
+{
+    const QAbstractItemModel *source = sourceModel();
+    if (!source)
+        return QVariant();
+    if (orientation == Qt::Horizontal)
+        return source->headerData(section, orientation, role);
+    if (section < 0 || section >= rowCount())
+        return QVariant();
+    return source->headerData(m_proxyToSource[static_cast<size_t>(section)], orientation, role);
+}
+
+QModelIndex annotationTableSortFilterProxyModel::mapToSource(const QModelIndex &proxyIndex) const
+{
+    const QAbstractItemModel *source = sourceModel();
+    if (!source || !proxyIndex.isValid() || proxyIndex.model() != this ||
+        proxyIndex.row() >= rowCount())
+        return QModelIndex();
+    return source->index(m_proxyToSource[static_cast<size_t>(proxyIndex.row())],
+                         proxyIndex.column());
+}
+
+QModelIndex
+annotationTableSortFilterProxyModel::mapFromSource(const QModelIndex &sourceIndex) const
+{
+    if (!sourceIndex.isValid() || sourceIndex.model() != sourceModel() ||
+        sourceIndex.parent().isValid())
+        return QModelIndex();
+    const size_t row = static_cast<size_t>(sourceIndex.row());
+    if (row >= m_sourceToProxy.size() || m_sourceToProxy[row] < 0)
+        return QModelIndex();
+    return index(m_sourceToProxy[row], sourceIndex.column());
+}
+
+void annotationTableSortFilterProxyModel::sort(int column, Qt::SortOrder order)
+{
+    if (column == m_sortColumn && order == m_sortOrder)
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    std::vector<int> rows = m_proxyToSource;
+    sortRows(rows, column, order);
+    applyOrder(std::move(rows));
+}
+
+void annotationTableSortFilterProxyModel::setSortRole(int role)
+{
+    if (role == m_sortRole)
+        return;
+    m_sortRole = role;
+    std::vector<int> rows = m_proxyToSource;
+    sortRows(rows, m_sortColumn, m_sortOrder);
+    applyOrder(std::move(rows));
 }
 
 void annotationTableSortFilterProxyModel::setSearchCaseSensitivity(Qt::CaseSensitivity cs)
@@ -86,9 +217,9 @@ void annotationTableSortFilterProxyModel::setSearchPattern(const QString &patter
 
 void annotationTableSortFilterProxyModel::setSortCaseSensitivity(Qt::CaseSensitivity cs)
 {
-    if (cs == sortCaseSensitivity())
+    if (cs == m_sortCaseSensitivity)
         return;
-    QSortFilterProxyModel::setSortCaseSensitivity(cs);
+    m_sortCaseSensitivity = cs;
     invalidate();
 }
 
@@ -128,64 +259,31 @@ void annotationTableSortFilterProxyModel::compileSearchExpression()
 
 void annotationTableSortFilterProxyModel::invalidateFilter()
 {
-    const annotationTable *table = m_table;
-    if (!table || !dynamicSortFilter()) {
-        QSortFilterProxyModel::invalidateFilter();
+    const QAbstractItemModel *source = sourceModel();
+    if (!source)
         return;
-    }
-
-    const int sourceRows = table->rowCount();
-    std::vector<int> previousRank(static_cast<size_t>(sourceRows), -1);
-    const int proxyRows = rowCount();
-    for (int row = 0; row < proxyRows; ++row) {
-        const int sourceRow = mapToSource(index(row, 0)).row();
-        if (sourceRow >= 0 && sourceRow < sourceRows)
-            previousRank[static_cast<size_t>(sourceRow)] = row;
-    }
+    const int sourceRows = source->rowCount();
     std::vector<char> accepted(static_cast<size_t>(sourceRows));
-    qint64 changes = 0;
+    bool changed = static_cast<size_t>(sourceRows) != m_sourceToProxy.size();
     for (int row = 0; row < sourceRows; ++row) {
-        const bool accept = acceptsRow(row, QModelIndex());
-        accepted[static_cast<size_t>(row)] = accept;
-        if (accept != (previousRank[static_cast<size_t>(row)] >= 0))
-            ++changes;
+        accepted[static_cast<size_t>(row)] = acceptsRow(row);
+        changed = changed || (accepted[static_cast<size_t>(row)] != 0) !=
+                                 (m_sourceToProxy[static_cast<size_t>(row)] >= 0);
     }
-    if (changes == 0)
-        return;
-
-    // The verdicts are known now; the base class asks for them once more either way.
-    m_accepted = std::move(accepted);
-    if (changes * sourceRows <= incrementalFilterLimit) {
-        QSortFilterProxyModel::invalidateFilter();
-    } else {
-        // A rebuilt mapping is sorted afresh from the source order, so ties go by the
-        // previous order: rows shown before keep theirs, as Qt's row-by-row update keeps
-        // it (that is what lets "title, then date" survive a search), and rows shown anew
-        // follow the equal ones in source order.
-        m_previousRank = std::move(previousRank);
-        m_keepPreviousOrder = true;
-        invalidate();
-        rowCount();
-        m_keepPreviousOrder = false;
-        m_previousRank = {};
-    }
-    m_accepted = {};
+    if (changed)
+        applyOrder(keptOrderWithNewRows(accepted));
 }
 
-bool annotationTableSortFilterProxyModel::filterAcceptsRow(int sourceRow,
-                                                           const QModelIndex &sourceParent) const
+void annotationTableSortFilterProxyModel::invalidate()
 {
-    if (!m_accepted.empty() && !sourceParent.isValid() && sourceRow >= 0 &&
-        static_cast<size_t>(sourceRow) < m_accepted.size())
-        return m_accepted[static_cast<size_t>(sourceRow)] != 0;
-    return acceptsRow(sourceRow, sourceParent);
+    if (sourceModel())
+        applyOrder(filteredSourceOrder());
 }
 
-bool annotationTableSortFilterProxyModel::acceptsRow(int sourceRow,
-                                                     const QModelIndex &sourceParent) const
+bool annotationTableSortFilterProxyModel::acceptsRow(int sourceRow) const
 {
     const QAbstractItemModel *source = sourceModel();
-    const auto cell = [&](int column) { return source->index(sourceRow, column, sourceParent); };
+    const auto cell = [&](int column) { return source->index(sourceRow, column); };
 
     if (!showBookmarks &&
         source->data(cell(annotationTable::columnHighlight), Qt::UserRole).toBool())
@@ -221,99 +319,273 @@ bool annotationTableSortFilterProxyModel::acceptsRow(int sourceRow,
                source->data(cell(annotationTable::columnColor), Qt::UserRole).toInt());
 }
 
-void annotationTableSortFilterProxyModel::fillSortKeys(int column) const
-{
-    const int rows = m_table->rowCount();
-    m_sortKeys.resize(static_cast<size_t>(rows));
-    for (int row = 0; row < rows; ++row)
-        m_sortKeys[static_cast<size_t>(row)] = m_table->sortKey(row, column);
-    m_sortKeysColumn = column;
-}
-
-bool annotationTableSortFilterProxyModel::tieBreakLess(int leftRow, int rightRow) const
-{
-    const auto rank = [this](int row) -> qint64 {
-        const size_t at = static_cast<size_t>(row);
-        if (row >= 0 && at < m_previousRank.size() && m_previousRank[at] >= 0)
-            return m_previousRank[at];
-        return static_cast<qint64>(m_previousRank.size()) + row;
-    };
-    // The base class sorts descending by swapping the arguments; ties must still follow
-    // the previous order.
-    return sortOrder() == Qt::AscendingOrder ? rank(leftRow) < rank(rightRow)
-                                             : rank(rightRow) < rank(leftRow);
-}
-
 int annotationTableSortFilterProxyModel::effectiveSortRole(int column) const
 {
-    if (sortRole() != shownValueRole)
-        return sortRole();
+    if (m_sortRole != shownValueRole)
+        return m_sortRole;
     switch (column) {
     case annotationTable::columnDate:
     case annotationTable::columnPage:
         return Qt::UserRole;
     case annotationTable::columnTitle:
-        return sortCaseSensitivity() == Qt::CaseSensitive ? int(Qt::DisplayRole)
+        return m_sortCaseSensitivity == Qt::CaseSensitive ? int(Qt::DisplayRole)
                                                           : int(Qt::UserRole);
     default:
         return Qt::DisplayRole;
     }
 }
 
-int annotationTableSortFilterProxyModel::compareValues(const QVariant &left,
-                                                       const QVariant &right) const
+annotationTableSortFilterProxyModel::SortKeys
+annotationTableSortFilterProxyModel::readSortKeys(int column) const
 {
-    if (left.type() == QVariant::String || right.type() == QVariant::String) {
-        const QString l = left.toString();
-        const QString r = right.toString();
-        return isSortLocaleAware() ? QString::localeAwareCompare(l, r)
-                                   : QString::compare(l, r, sortCaseSensitivity());
+    SortKeys keys;
+    const QAbstractItemModel *source = sourceModel();
+    const int rows = source->rowCount();
+    const int role = effectiveSortRole(column);
+    keys.numbers.resize(static_cast<size_t>(rows));
+    keys.missing.resize(static_cast<size_t>(rows));
+    // The table's integer keys compare just as the user-role values they stand for.
+    if (m_table && role == Qt::UserRole && isIntegerKeyColumn(column)) {
+        for (int row = 0; row < rows; ++row)
+            keys.numbers[static_cast<size_t>(row)] = m_table->sortKey(row, column);
+        return keys;
     }
-    const qint64 l = left.toLongLong();
-    const qint64 r = right.toLongLong();
-    return l < r ? -1 : (r < l ? 1 : 0);
+    std::vector<QVariant> values(static_cast<size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        QVariant &value = values[static_cast<size_t>(row)];
+        value = source->data(source->index(row, column), role);
+        keys.missing[static_cast<size_t>(row)] = !value.isValid();
+        keys.text = keys.text || (value.isValid() && !isNumber(value));
+    }
+    if (keys.text)
+        keys.texts.resize(static_cast<size_t>(rows));
+    for (size_t row = 0; row < values.size(); ++row) {
+        if (keys.text)
+            keys.texts[row] = values[row].toString();
+        else
+            keys.numbers[row] = values[row].toLongLong();
+    }
+    return keys;
 }
 
-bool annotationTableSortFilterProxyModel::lessThan(const QModelIndex &left,
-                                                   const QModelIndex &right) const
+annotationTableSortFilterProxyModel::RowOrder
+annotationTableSortFilterProxyModel::rowOrder(int column, Qt::SortOrder order) const
 {
-    // The base class compares these user-role values (integers, and a bool as "false" <
-    // "true") just as their integer keys compare. The role is checked every time: Qt
-    // re-sorts with a new sort role before it announces the change.
-    const int role = effectiveSortRole(left.column());
-    if (m_table && left.model() == m_table && right.model() == m_table &&
-        left.column() == right.column() && role == Qt::UserRole) {
-        const int column = left.column();
-        if (column != m_sortKeysColumn && isIntegerKeyColumn(column))
-            fillSortKeys(column);
-        const size_t leftRow = static_cast<size_t>(left.row());
-        const size_t rightRow = static_cast<size_t>(right.row());
-        if (column == m_sortKeysColumn && leftRow < m_sortKeys.size() &&
-            rightRow < m_sortKeys.size()) {
-            const qint64 leftKey = m_sortKeys[leftRow];
-            const qint64 rightKey = m_sortKeys[rightRow];
-            if (leftKey != rightKey || !m_keepPreviousOrder)
-                return leftKey < rightKey;
-            return tieBreakLess(left.row(), right.row());
-        }
-    }
-    if (role != sortRole()) {
-        const int order = compareValues(left.data(role), right.data(role));
-        if (order != 0 || !m_keepPreviousOrder)
-            return order < 0;
-        return tieBreakLess(left.row(), right.row());
-    }
-    if (!m_keepPreviousOrder)
-        return QSortFilterProxyModel::lessThan(left, right);
-    if (QSortFilterProxyModel::lessThan(left, right))
-        return true;
-    if (QSortFilterProxyModel::lessThan(right, left))
-        return false;
-    return tieBreakLess(left.row(), right.row());
+    RowOrder rowOrder;
+    rowOrder.descending = order == Qt::DescendingOrder;
+    rowOrder.caseSensitivity = m_sortCaseSensitivity;
+    const QAbstractItemModel *source = sourceModel();
+    rowOrder.bySourceRow = !source || column < 0 || column >= source->columnCount();
+    if (!rowOrder.bySourceRow)
+        rowOrder.keys = readSortKeys(column);
+    return rowOrder;
 }
 
-void annotationTableSortFilterProxyModel::dropSortKeys()
+bool annotationTableSortFilterProxyModel::RowOrder::operator()(int left, int right) const
 {
-    m_sortKeysColumn = -1;
-    m_sortKeys = {};
+    // Descending swaps the arguments, so that equal rows keep their order either way.
+    if (descending)
+        std::swap(left, right);
+    if (bySourceRow)
+        return left < right;
+    const size_t l = static_cast<size_t>(left);
+    const size_t r = static_cast<size_t>(right);
+    if (keys.missing[l] || keys.missing[r])
+        return !keys.missing[l];
+    if (keys.text)
+        return QString::compare(keys.texts[l], keys.texts[r], caseSensitivity) < 0;
+    return keys.numbers[l] < keys.numbers[r];
+}
+
+void annotationTableSortFilterProxyModel::sortRows(std::vector<int> &rows, int column,
+                                                   Qt::SortOrder order) const
+{
+    const RowOrder less = rowOrder(column, order);
+    if (less.bySourceRow || less.keys.text) {
+        // By reference: the algorithms copy their comparison, and this one holds the keys.
+        std::stable_sort(rows.begin(), rows.end(), std::cref(less));
+        return;
+    }
+    // Numbers are sorted beside their rows: no look-up per comparison, which costs most
+    // when the rows come in an order far from the source's.
+    struct Entry
+    {
+        qint64 number;
+        int32_t row;
+        int32_t missing;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(rows.size());
+    for (const int row : rows) {
+        const size_t at = static_cast<size_t>(row);
+        entries.push_back({less.keys.numbers[at], row, less.keys.missing[at]});
+    }
+    const auto ascending = [](const Entry &left, const Entry &right) {
+        return left.missing != right.missing ? left.missing < right.missing
+                                             : left.number < right.number;
+    };
+    if (less.descending)
+        std::stable_sort(entries.begin(), entries.end(),
+                         [&](const Entry &left, const Entry &right) {
+                             return ascending(right, left);
+                         });
+    else
+        std::stable_sort(entries.begin(), entries.end(), ascending);
+    for (size_t i = 0; i < entries.size(); ++i)
+        rows[i] = entries[i].row;
+}
+
+std::vector<int> annotationTableSortFilterProxyModel::filteredSourceOrder() const
+{
+    std::vector<int> rows;
+    const int sourceRows = sourceModel()->rowCount();
+    rows.reserve(static_cast<size_t>(sourceRows));
+    for (int row = 0; row < sourceRows; ++row) {
+        if (acceptsRow(row))
+            rows.push_back(row);
+    }
+    if (m_sortColumn >= 0)
+        sortRows(rows, m_sortColumn, m_sortOrder);
+    return rows;
+}
+
+std::vector<int>
+annotationTableSortFilterProxyModel::keptOrderWithNewRows(const std::vector<char> &accepted) const
+{
+    // Rows shown before keep their order; rows shown anew, sorted among themselves, go
+    // after the equal ones already shown (as when Qt's proxy inserts them one by one).
+    std::vector<int> kept;
+    kept.reserve(m_proxyToSource.size());
+    for (const int row : m_proxyToSource) {
+        if (static_cast<size_t>(row) < accepted.size() && accepted[static_cast<size_t>(row)])
+            kept.push_back(row);
+    }
+    std::vector<int> added;
+    for (size_t row = 0; row < accepted.size(); ++row) {
+        const bool wasShown = row < m_sourceToProxy.size() && m_sourceToProxy[row] >= 0;
+        if (accepted[row] && !wasShown)
+            added.push_back(static_cast<int>(row));
+    }
+    if (added.empty())
+        return kept;
+    const RowOrder less = rowOrder(m_sortColumn, m_sortOrder);
+    std::stable_sort(added.begin(), added.end(), std::cref(less));
+    // On ties std::merge takes from its first range: the rows shown before.
+    std::vector<int> merged;
+    merged.reserve(kept.size() + added.size());
+    std::merge(kept.begin(), kept.end(), added.begin(), added.end(), std::back_inserter(merged),
+               std::cref(less));
+    return merged;
+}
+
+void annotationTableSortFilterProxyModel::rebuild()
+{
+    std::vector<int> order;
+    if (sourceModel())
+        order = filteredSourceOrder();
+    setMapping(std::move(order));
+}
+
+void annotationTableSortFilterProxyModel::setMapping(std::vector<int> order)
+{
+    m_proxyToSource = std::move(order);
+    const QAbstractItemModel *source = sourceModel();
+    m_sourceToProxy.assign(source ? static_cast<size_t>(source->rowCount()) : 0, -1);
+    for (size_t proxyRow = 0; proxyRow < m_proxyToSource.size(); ++proxyRow)
+        m_sourceToProxy[static_cast<size_t>(m_proxyToSource[proxyRow])] =
+            static_cast<int>(proxyRow);
+}
+
+void annotationTableSortFilterProxyModel::applyOrder(std::vector<int> order)
+{
+    if (order == m_proxyToSource)
+        return;
+    emit layoutAboutToBeChanged();
+    const QModelIndexList from = persistentIndexList();
+    std::vector<int> sourceRows;
+    sourceRows.reserve(static_cast<size_t>(from.size()));
+    for (const QModelIndex &index : from) {
+        const size_t row = static_cast<size_t>(index.row());
+        sourceRows.push_back(row < m_proxyToSource.size() ? m_proxyToSource[row] : -1);
+    }
+    setMapping(std::move(order));
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (int i = 0; i < from.size(); ++i) {
+        const int sourceRow = sourceRows[static_cast<size_t>(i)];
+        const int row = sourceRow >= 0 ? m_sourceToProxy[static_cast<size_t>(sourceRow)] : -1;
+        to.append(row >= 0 ? createIndex(row, from[i].column()) : QModelIndex());
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged();
+}
+
+void annotationTableSortFilterProxyModel::onSourceDataChanged(const QModelIndex &topLeft,
+                                                              const QModelIndex &bottomRight,
+                                                              const QVector<int> &roles)
+{
+    if (!topLeft.isValid() || !bottomRight.isValid() || topLeft.parent().isValid())
+        return;
+    // A changed row may pass or fail the filter now, or sort elsewhere: shown rows keep
+    // their order and the rows shown anew join it, then the sort column, if it changed,
+    // sorts them again, stably.
+    const QAbstractItemModel *source = sourceModel();
+    const int sourceRows = source->rowCount();
+    std::vector<char> accepted(static_cast<size_t>(sourceRows));
+    for (int row = 0; row < sourceRows; ++row) {
+        const bool changed = row >= topLeft.row() && row <= bottomRight.row();
+        const bool shown = static_cast<size_t>(row) < m_sourceToProxy.size() &&
+                           m_sourceToProxy[static_cast<size_t>(row)] >= 0;
+        accepted[static_cast<size_t>(row)] = changed ? acceptsRow(row) : shown;
+    }
+    std::vector<int> order = keptOrderWithNewRows(accepted);
+    if (m_sortColumn >= topLeft.column() && m_sortColumn <= bottomRight.column())
+        sortRows(order, m_sortColumn, m_sortOrder);
+    applyOrder(std::move(order));
+
+    int first = -1;
+    int last = -1;
+    for (int row = topLeft.row(); row <= bottomRight.row() && row < sourceRows; ++row) {
+        const int proxyRow = m_sourceToProxy[static_cast<size_t>(row)];
+        if (proxyRow < 0)
+            continue;
+        first = first < 0 ? proxyRow : std::min(first, proxyRow);
+        last = std::max(last, proxyRow);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()),
+                         roles);
+}
+
+void annotationTableSortFilterProxyModel::onSourceHeaderDataChanged(Qt::Orientation orientation,
+                                                                    int first, int last)
+{
+    if (orientation == Qt::Horizontal) {
+        emit headerDataChanged(orientation, first, last);
+        return;
+    }
+    if (rowCount() > 0)
+        emit headerDataChanged(orientation, 0, rowCount() - 1);
+}
+
+void annotationTableSortFilterProxyModel::onSourceLayoutAboutToBeChanged()
+{
+    emit layoutAboutToBeChanged();
+    m_layoutPersistent.clear();
+    for (const QModelIndex &index : persistentIndexList())
+        m_layoutPersistent.emplace_back(index, QPersistentModelIndex(mapToSource(index)));
+}
+
+void annotationTableSortFilterProxyModel::onSourceLayoutChanged()
+{
+    rebuild();
+    QModelIndexList from;
+    QModelIndexList to;
+    for (const auto &[proxyIndex, sourceIndex] : m_layoutPersistent) {
+        from.append(proxyIndex);
+        to.append(mapFromSource(sourceIndex));
+    }
+    m_layoutPersistent.clear();
+    changePersistentIndexList(from, to);
+    emit layoutChanged();
 }
