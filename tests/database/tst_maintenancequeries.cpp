@@ -24,25 +24,6 @@ fs::path withSuffix(fs::path path, const char *suffix)
     return path += suffix;
 }
 
-// "Dune" 10, 20, 30 (2, 1, 0 annotations), "Emma" 40, 50 (1, 2), blank books 600, 610 and
-// NULL ones 700, 710 (one annotation each), a single book 800.
-void writeDuplicates(BooksDb &db)
-{
-    for (int oid : {10, 20, 30})
-        db.addBook("Dune", "Herbert", oid);
-    db.addBook("Emma", "Austen", 40);
-    db.addBook("Emma", "Austen", 50);
-    for (int oid : {600, 610})
-        db.addBook("", "", oid);
-    for (int oid : {700, 710}) {
-        db.exec(QStringLiteral("INSERT INTO Items (OID, TypeID) VALUES (?, 2)"), {oid});
-        db.exec(QStringLiteral("INSERT INTO Books (OID) VALUES (?)"), {oid});
-    }
-    db.addBook("Solo", "One", 800);
-    for (int oid : {10, 10, 20, 40, 50, 50, 600, 610, 700, 710})
-        db.addAnnotation(oid);
-}
-
 // The rows of checkMergeFix with the sets of `title` ticked.
 std::vector<DuplicateRow> ticked(const fs::path &db, const QString &title = {})
 {
@@ -65,11 +46,25 @@ class tst_maintenancequeries : public QObject
     {
         const fs::path folder = fs::path(m_dir.path().toStdString()) / std::to_string(++m_counter);
         fs::create_directories(folder);
-        if (withBooks) {
-            BooksDb db(folder / "books.db");
-            writeDuplicates(db);
+        if (!withBooks)
+            return folder / "books.db";
+        // "Dune" 10, 20, 30 (2, 1, 0 annotations), "Emma" 40, 50 (1, 2), blank books 600, 610
+        // and NULL ones 700, 710 (one annotation each), a single book 800.
+        BooksDb db(folder / "books.db");
+        for (int oid : {10, 20, 30})
+            db.addBook("Dune", "Herbert", oid);
+        db.addBook("Emma", "Austen", 40);
+        db.addBook("Emma", "Austen", 50);
+        for (int oid : {600, 610})
+            db.addBook("", "", oid);
+        for (int oid : {700, 710}) {
+            db.exec(QStringLiteral("INSERT INTO Items (OID, TypeID) VALUES (?, 2)"), {oid});
+            db.exec(QStringLiteral("INSERT INTO Books (OID) VALUES (?)"), {oid});
         }
-        return folder / "books.db";
+        db.addBook("Solo", "One", 800);
+        for (int oid : {10, 10, 20, 40, 50, 50, 600, 610, 700, 710})
+            db.addAnnotation(oid);
+        return db.path();
     }
     MergeFixResult merge(const fs::path &db, const std::vector<DuplicateRow> &rows,
                          int busyMs = 1000)
