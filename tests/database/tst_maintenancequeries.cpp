@@ -134,23 +134,18 @@ private slots:
 
     void performMergeFix_nothingUsable_writesNothing_data()
     {
-        QTest::addColumn<int>("broken"); // a BrokenDb, or -1: the duplicates
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<int>("status");
-        QTest::newRow("missing") << int(BrokenDb::Missing) << QString() << int(mergefix_notOpened);
-        QTest::newRow("empty") << int(BrokenDb::Empty) << QString() << int(mergefix_notOpened);
-        QTest::newRow("copy folder blocked")
-            << -1 << QStringLiteral("copy") << int(mergefix_notOpened);
-        QTest::newRow("locked") << -1 << QStringLiteral("lock") << int(mergefix_noWriteLock);
+        QTest::newRow("missing books.db") << QStringLiteral("missing") << int(mergefix_notOpened);
+        QTest::newRow("copy folder blocked") << QStringLiteral("copy") << int(mergefix_notOpened);
+        QTest::newRow("locked") << QStringLiteral("lock") << int(mergefix_noWriteLock);
     }
     void performMergeFix_nothingUsable_writesNothing()
     {
-        QFETCH(int, broken);
         QFETCH(QString, blocker);
         QFETCH(int, status);
-        const fs::path path = newDb(broken < 0);
-        if (broken >= 0)
-            testhelpers::writeBrokenDatabase(path, BrokenDb(broken));
+        const bool missing = blocker == QLatin1String("missing");
+        const fs::path path = newDb(!missing);
         if (blocker == QLatin1String("copy"))
             QFile(QString::fromStdString((path.parent_path() / "copy").string()))
                 .open(QIODevice::WriteOnly);
@@ -167,7 +162,7 @@ private slots:
         QCOMPARE(result.status, status);
         QVERIFY(result.error);
         QCOMPARE(result.rowsChanged, 0);
-        QCOMPARE(fs::exists(path), broken != int(BrokenDb::Missing));
+        QCOMPARE(fs::exists(path), !missing);
         QCOMPARE(checksum(path), before);
     }
 
