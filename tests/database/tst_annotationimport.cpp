@@ -264,7 +264,6 @@ private slots:
     {
         BooksDb db(newDbPath());
         const int64_t book = db.addBook("A Book", "An Author");
-        const qint64 c = 1535639951;
         // Created, highlight, note and colour; a null QVariant stores NULL.
         const std::tuple<int, QVariant, QString> rows[] = {
             {101, QVariant(), "0|Highlighted|note|1"},
@@ -276,7 +275,7 @@ private slots:
         };
         for (const auto &[tagId, value, expected] : rows) {
             const int64_t oid =
-                db.addAnnotation(book, {"highlight", 0, 0, c, "Highlighted", "note"});
+                db.addAnnotation(book, {"highlight", 0, 0, 1535639951, "Highlighted", "note"});
             db.exec(QStringLiteral("UPDATE Tags SET Val = ? WHERE ItemID = ? AND TagID = ?"),
                     {value, qlonglong(oid), tagId});
         }

@@ -159,6 +159,8 @@ private slots:
         QTest::addColumn<QString>("loop"); // a symlink to itself
         QTest::addColumn<int>("mode");
         QTest::newRow("no profile folders") << QString() << QString() << 2;
+        QTest::newRow("profile without books.db")
+            << "system/profiles/Anna/config/x" << QString() << 2;
         QTest::newRow("empty books.db") << "system/profiles/Anna/config/books.db" << QString() << 2;
         // The root profile ends the scan even when its database is unusable.
         QTest::newRow("root with empty books.db") << "system/config/books.db" << QString() << 0;

@@ -137,6 +137,7 @@ private slots:
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<int>("status");
         QTest::newRow("missing books.db") << QStringLiteral("missing") << int(mergefix_notOpened);
+        QTest::newRow("empty books.db") << QStringLiteral("empty") << int(mergefix_notOpened);
         QTest::newRow("copy folder blocked") << QStringLiteral("copy") << int(mergefix_notOpened);
         QTest::newRow("locked") << QStringLiteral("lock") << int(mergefix_noWriteLock);
     }
@@ -145,7 +146,9 @@ private slots:
         QFETCH(QString, blocker);
         QFETCH(int, status);
         const bool missing = blocker == QLatin1String("missing");
-        const fs::path path = newDb(!missing);
+        const fs::path path = newDb(!missing && blocker != QLatin1String("empty"));
+        if (blocker == QLatin1String("empty"))
+            testhelpers::writeBrokenDatabase(path, BrokenDb::Empty);
         if (blocker == QLatin1String("copy"))
             QFile(QString::fromStdString((path.parent_path() / "copy").string()))
                 .open(QIODevice::WriteOnly);
@@ -162,6 +165,8 @@ private slots:
         QCOMPARE(result.status, status);
         QVERIFY(result.error);
         QCOMPARE(result.rowsChanged, 0);
+        if (blocker == QLatin1String("lock")) // what the user reads in the dialog
+            QVERIFY(result.log.contains(QStringLiteral("Could not get write lock")));
         QCOMPARE(fs::exists(path), !missing);
         QCOMPARE(checksum(path), before);
     }
