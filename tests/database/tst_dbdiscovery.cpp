@@ -95,14 +95,16 @@ private slots:
         QCOMPARE(toQString(findExplorerDb(tree.root()).path), QString());
     }
 
-    void scanProfiles_mainMemoryRootFirst_cardNeverRoot()
+    void scanProfiles_rootProfileFirst_neverOnCard()
     {
         fixture::ReaderTree tree = newTree();
         const fs::path root = tree.addRootProfile(), anna = tree.addProfile("Anna");
         tree.setWriteTime(root, 1600000000);
-        std::vector<ProfileInfo> main, card;
+        std::vector<ProfileInfo> main, card, mirror;
         QCOMPARE(scanProfiles(tree.root(), 0, main), 1);
         QCOMPARE(scanProfiles(tree.root(), 2, card), 1);
+        QCOMPARE(scanProfiles(tree.root(), -1, mirror), 1);
+        QVERIFY(mirror.front().name == "root" && mirror.front().fromMirror);
         const ProfileInfo &r = main.front(), &a = card.front();
         QVERIFY(r.name == "root" && r.directory == root.parent_path() && r.dbPath == root);
         QCOMPARE(toQString(r.dbPathRelative), QStringLiteral("system/config/books.db"));
