@@ -2,9 +2,9 @@
 
 #include "core/textconv.h"
 #include "readerfixture/readerfixture.h"
+#include "support/testenv.h"
 #include "support/testhelpers.h"
 
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,8 +15,10 @@
 
 namespace fs = std::filesystem;
 using fixture::ExplorerLayout;
+using testhelpers::BrokenDb;
 
 Q_DECLARE_METATYPE(ExplorerLayout)
+Q_DECLARE_METATYPE(BrokenDb)
 
 namespace {
 
@@ -27,8 +29,6 @@ QStringList names(const std::vector<ProfileInfo> &profiles)
         result.append(toQString(profile.name));
     return result;
 }
-
-
 } // namespace
 
 class tst_dbdiscovery : public QObject
@@ -46,6 +46,12 @@ class tst_dbdiscovery : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
+    void cleanup()
+    {
+        // Every query removes its connection again.
+        QVERIFY(!QSqlDatabase::contains(QStringLiteral("profilequery")));
+    }
+
     void findExplorerDb_searchOrder_data()
     {
         QTest::addColumn<QList<ExplorerLayout>>("present");
@@ -53,16 +59,16 @@ private slots:
         QTest::addColumn<int>("version");
         using L = ExplorerLayout;
         QTest::newRow("none") << QList<L>{} << QString() << 0;
-        QTest::newRow("in system 2") << QList<L>{L::InSystem2}
-                                     << QStringLiteral("system/explorer-2.db") << 2;
+        QTest::newRow("in system 2")
+            << QList<L>{L::InSystem2} << QStringLiteral("system/explorer-2.db") << 2;
         QTest::newRow("own folder before system")
             << QList<L>{L::InSystem2, L::OwnFolder2}
             << QStringLiteral("system/explorer-2/explorer-2.db") << 2;
         QTest::newRow("3 in system before 2 in own folder")
             << QList<L>{L::OwnFolder2, L::InSystem3} << QStringLiteral("system/explorer-3.db") << 3;
-        QTest::newRow("all four")
-            << QList<L>{L::InSystem2, L::OwnFolder2, L::InSystem3, L::OwnFolder3}
-            << QStringLiteral("system/explorer-3/explorer-3.db") << 3;
+        QTest::newRow("all four") << QList<L>{L::InSystem2, L::OwnFolder2, L::InSystem3,
+                                              L::OwnFolder3}
+                                  << QStringLiteral("system/explorer-3/explorer-3.db") << 3;
     }
 
     void findExplorerDb_searchOrder()
@@ -86,46 +92,27 @@ private slots:
         tree.addDirectory("system");
         // A folder that links to itself: every lookup below it fails, also as root.
         fs::create_symlink("explorer-3", tree.root() / "system" / "explorer-3");
-        const testhelpers::LogRecorder log;
         QCOMPARE(toQString(findExplorerDb(tree.root()).path), QString());
     }
 
-    void scanProfiles_mode_data()
+    void scanProfiles_rootProfileFirst_neverOnCard()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("db");
-        QTest::addColumn<bool>("fromMirror");
-        QTest::addColumn<bool>("onCard");
-        QTest::newRow("main memory: root wins") << 0 << QStringLiteral("root")
-                                                << QStringLiteral("system/config/books.db") << false << false;
-        QTest::newRow("card: never root") << 2 << QStringLiteral("Anna")
-                                          << QStringLiteral("system/profiles/Anna/config/books.db")
-                                          << false << true;
-        QTest::newRow("mirror folder") << -1 << QStringLiteral("root")
-                                       << QStringLiteral("system/config/books.db") << true << false;
-    }
-
-    void scanProfiles_mode()
-    {
-        QFETCH(int, mode);
-        QFETCH(QString, name);
-        QFETCH(QString, db);
-        QFETCH(bool, fromMirror);
-        QFETCH(bool, onCard);
         fixture::ReaderTree tree = newTree();
-        tree.setWriteTime(tree.addRootProfile(), 1600000000);
-        tree.setWriteTime(tree.addProfile("Anna"), 1600000000);
-        const fs::path dbPath = tree.root() / toPath(db);
-        std::vector<ProfileInfo> profiles;
-        QCOMPARE(scanProfiles(tree.root(), mode, profiles), 1);
-        const ProfileInfo &profile = profiles.front();
-        QCOMPARE(toQString(profile.name), name);
-        const fs::path config = dbPath.parent_path();
-        QVERIFY(profile.directory == (name == QLatin1String("root") ? config : config.parent_path()));
-        QVERIFY(profile.dbPath == dbPath && toQString(profile.dbPathRelative) == db);
-        QVERIFY(profile.fromMirror == fromMirror && profile.onCard == onCard);
-        QVERIFY(profile.writeTime == 1600000000 && profile.size == int64_t(fs::file_size(dbPath)));
+        const fs::path root = tree.addRootProfile(), anna = tree.addProfile("Anna");
+        tree.setWriteTime(root, 1600000000);
+        std::vector<ProfileInfo> main, card, mirror;
+        QCOMPARE(scanProfiles(tree.root(), 0, main), 1);
+        QCOMPARE(scanProfiles(tree.root(), 2, card), 1);
+        QCOMPARE(scanProfiles(tree.root(), -1, mirror), 1);
+        QVERIFY(mirror.front().name == "root" && mirror.front().fromMirror);
+        const ProfileInfo &r = main.front(), &a = card.front();
+        QVERIFY(r.name == "root" && r.directory == root.parent_path() && r.dbPath == root);
+        QCOMPARE(toQString(r.dbPathRelative), QStringLiteral("system/config/books.db"));
+        QVERIFY(r.writeTime == 1600000000 && r.size == int64_t(fs::file_size(root)));
+        QVERIFY(!r.onCard && !r.fromMirror && a.onCard && !a.fromMirror);
+        QVERIFY(a.name == "Anna" && a.directory == anna.parent_path().parent_path());
+        QCOMPARE(toQString(a.dbPathRelative),
+                 QStringLiteral("system/profiles/Anna/config/books.db"));
     }
 
     void scanProfiles_orderAndRescans()
@@ -174,7 +161,8 @@ private slots:
         QTest::addColumn<QString>("loop"); // a symlink to itself
         QTest::addColumn<int>("mode");
         QTest::newRow("no profile folders") << QString() << QString() << 2;
-        QTest::newRow("profile without books.db") << "system/profiles/Anna/config/x" << QString() << 2;
+        QTest::newRow("profile without books.db")
+            << "system/profiles/Anna/config/x" << QString() << 2;
         QTest::newRow("empty books.db") << "system/profiles/Anna/config/books.db" << QString() << 2;
         // The root profile ends the scan even when its database is unusable.
         QTest::newRow("root with empty books.db") << "system/config/books.db" << QString() << 0;
@@ -199,7 +187,6 @@ private slots:
         }
         if (mode == 0)
             tree.addProfile("Anna");
-        const testhelpers::LogRecorder log;
         std::vector<ProfileInfo> profiles;
         QCOMPARE(scanProfiles(tree.root(), mode, profiles), 0);
         QVERIFY(profiles.empty());
@@ -214,7 +201,6 @@ private slots:
         const fs::path folder = tree.root() / "system" / "profiles";
         const testhelpers::PermissionRestorer restore(folder);
         QCOMPARE(::chmod(folder.c_str(), 0), 0);
-        const testhelpers::LogRecorder log;
         std::vector<ProfileInfo> profiles;
         QCOMPARE(scanProfiles(tree.root(), 2, profiles), 0);
     }
@@ -228,36 +214,25 @@ private slots:
         const testhelpers::LogRecorder log; // also Qt's "connection is still in use"
         QVERIFY(queryProfileIds(db) == rows);
         QVERIFY2(log.warnings().isEmpty(), log.joined());
-        QVERIFY(!QSqlDatabase::contains(QStringLiteral("profilequery")));
     }
 
     void queryProfileIds_unusableFile_emptyAndUntouched_data()
     {
-        QTest::addColumn<QByteArray>("content"); // "missing", "table", or the file's bytes
-        QTest::newRow("missing file") << QByteArray("missing");
-        QTest::newRow("not SQLite") << QByteArray("These are not the pages of a database.\n");
-        QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("no profiles table") << QByteArray("table");
+        QTest::addColumn<BrokenDb>("kind");
+        QTest::newRow("missing") << BrokenDb::Missing;
+        QTest::newRow("not SQLite") << BrokenDb::NotSqlite;
+        QTest::newRow("no profiles table") << BrokenDb::Empty;
     }
 
     void queryProfileIds_unusableFile_emptyAndUntouched()
     {
-        QFETCH(QByteArray, content);
-        fixture::ReaderTree tree = newTree();
-        tree.addDirectory("system"); // only the read-only open keeps SQLite from creating it
-        const fs::path db = tree.root() / "system" / "explorer-3.db";
-        if (content == "table")
-            fixture::SqliteFile(db).exec(QStringLiteral("CREATE TABLE books_impl (id INTEGER)"));
-        else if (content != "missing")
-            tree.addFile("system/explorer-3.db", content);
-        const bool existed = fs::exists(db);
-        const auto sizeBefore = existed ? fs::file_size(db) : 0;
-        const testhelpers::LogRecorder log;
+        QFETCH(BrokenDb, kind);
+        const fs::path db = newTree().root() / "system" / "explorer-3.db";
+        testhelpers::writeBrokenDatabase(db, kind); // the folder is there in any case
+        const QByteArray bytes = testenv::readFile(db);
         QVERIFY(queryProfileIds(db).empty());
-        QVERIFY(!QSqlDatabase::contains(QStringLiteral("profilequery")));
-        QCOMPARE(fs::exists(db), existed);
-        if (existed)
-            QCOMPARE(fs::file_size(db), sizeBefore);
+        QCOMPARE(fs::exists(db), kind != BrokenDb::Missing); // the read-only open creates nothing
+        QCOMPARE(testenv::readFile(db), bytes);
     }
 };
 

@@ -5,11 +5,11 @@
 #include "support/testhelpers.h"
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 using dbpeek::checksum;
@@ -22,31 +22,6 @@ namespace {
 fs::path withSuffix(fs::path path, const char *suffix)
 {
     return path += suffix;
-}
-
-// "Dune" 10, 20, 30 (2, 1, 0 annotations), "Emma" 40, 50 (1, 2), blank books 600, 610 and
-// NULL ones 700, 710 (one annotation each), a single book 800.
-void writeDuplicates(BooksDb &db)
-{
-    for (int oid : {10, 20, 30})
-        db.addBook("Dune", "Herbert", oid);
-    db.addBook("Emma", "Austen", 40);
-    db.addBook("Emma", "Austen", 50);
-    for (int oid : {600, 610})
-        db.addBook("", "", oid);
-    for (int oid : {700, 710}) {
-        db.exec(QStringLiteral("INSERT INTO Items (OID, TypeID) VALUES (?, 2)"), {oid});
-        db.exec(QStringLiteral("INSERT INTO Books (OID) VALUES (?)"), {oid});
-    }
-    db.addBook("Solo", "One", 800);
-    for (int oid : {10, 10, 20, 40, 50, 50, 600, 610, 700, 710})
-        db.addAnnotation(oid);
-}
-
-// Every path of the queries closes and removes its named connection.
-bool noConnectionLeft()
-{
-    return QSqlDatabase::connectionNames().isEmpty();
 }
 
 // The rows of checkMergeFix with the sets of `title` ticked.
@@ -71,13 +46,28 @@ class tst_maintenancequeries : public QObject
     {
         const fs::path folder = fs::path(m_dir.path().toStdString()) / std::to_string(++m_counter);
         fs::create_directories(folder);
-        if (withBooks) {
-            BooksDb db(folder / "books.db");
-            writeDuplicates(db);
+        if (!withBooks)
+            return folder / "books.db";
+        // "Dune" 10, 20, 30 (2, 1, 0 annotations), "Emma" 40, 50 (1, 2), blank books 600, 610
+        // and NULL ones 700, 710 (one annotation each), a single book 800.
+        BooksDb db(folder / "books.db");
+        for (int oid : {10, 20, 30})
+            db.addBook("Dune", "Herbert", oid);
+        db.addBook("Emma", "Austen", 40);
+        db.addBook("Emma", "Austen", 50);
+        for (int oid : {600, 610})
+            db.addBook("", "", oid);
+        for (int oid : {700, 710}) {
+            db.exec(QStringLiteral("INSERT INTO Items (OID, TypeID) VALUES (?, 2)"), {oid});
+            db.exec(QStringLiteral("INSERT INTO Books (OID) VALUES (?)"), {oid});
         }
-        return folder / "books.db";
+        db.addBook("Solo", "One", 800);
+        for (int oid : {10, 10, 20, 40, 50, 50, 600, 610, 700, 710})
+            db.addAnnotation(oid);
+        return db.path();
     }
-    MergeFixResult merge(const fs::path &db, const std::vector<DuplicateRow> &rows, int busyMs = 1000)
+    MergeFixResult merge(const fs::path &db, const std::vector<DuplicateRow> &rows,
+                         int busyMs = 1000)
     {
         MergeFixOptions options;
         options.copyFolder = db.parent_path() / "copy";
@@ -87,25 +77,23 @@ class tst_maintenancequeries : public QObject
     // A copy taken while a write was under way: its hot journal undoes the change.
     fs::path hotJournalDb()
     {
-        const fs::path source = newDb();
-        const fs::path hot = newDb(false);
-        {
-            QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
-            c.setDatabaseName(QString::fromStdString(source.string()));
-            c.open();
-            QSqlQuery q(c);
-            // Without sync the journal's header is final at once: copied now, it is hot.
-            for (const char *sql : {"PRAGMA synchronous=OFF", "BEGIN", "UPDATE Items SET ParentID = 999"})
-                q.exec(QString::fromLatin1(sql));
-            fs::copy_file(source, hot);
-            fs::copy_file(withSuffix(source, "-journal"), withSuffix(hot, "-journal"));
-            q.exec(QStringLiteral("ROLLBACK"));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("w"));
+        const fs::path source = newDb(), hot = newDb(false);
+        fixture::SqliteFile db(source); // without sync the journal's header is final at once
+        db.exec(QStringLiteral("BEGIN"));
+        db.exec(QStringLiteral("UPDATE Items SET ParentID = 999"));
+        fs::copy_file(source, hot);
+        fs::copy_file(withSuffix(source, "-journal"), withSuffix(hot, "-journal"));
+        db.exec(QStringLiteral("ROLLBACK"));
         return hot;
     }
 
 private slots:
+    void cleanup()
+    {
+        // Every path of the queries closes and removes its named connection.
+        QVERIFY(QSqlDatabase::connectionNames().isEmpty());
+    }
+
     void performMergeFix_movesTickedOnly_afterByteIdenticalCopy()
     {
         const fs::path path = newDb();
@@ -113,16 +101,17 @@ private slots:
         const std::vector<DuplicateRow> rows = ticked(path, QStringLiteral("Dune"));
         QStringList seen; // newest of each set first; blank and NULL sets are not offered
         for (const DuplicateRow &r : rows)
-            seen << QStringLiteral("%1:%2/%3:%4").arg(r.title).arg(r.oid).arg(r.maxOid).arg(r.annCount);
-        QCOMPARE(seen.join(QLatin1Char(' ')),
-                 QStringLiteral("Dune:30/30:0 Dune:20/30:1 Dune:10/30:2 Emma:50/50:2 Emma:40/50:1"));
+            seen << r.title + QString::asprintf(":%d/%d:%d", r.oid, r.maxOid, r.annCount);
+        QCOMPARE(
+            seen.join(QLatin1Char(' ')),
+            QStringLiteral("Dune:30/30:0 Dune:20/30:1 Dune:10/30:2 Emma:50/50:2 Emma:40/50:1"));
         const MergeFixResult result = merge(path, rows);
         QCOMPARE(result.status, int(mergefix_ok));
         QCOMPARE(result.rowsChanged, 3);
-        for (const auto &[oid, count] : std::initializer_list<std::pair<int, int>>{{30, 3}, {10, 0}, {40, 1}, {600, 1}, {700, 1}})
+        for (const auto &[oid, count] : std::initializer_list<std::pair<int, int>>{
+                 {30, 3}, {10, 0}, {40, 1}, {600, 1}, {700, 1}})
             QCOMPARE(childrenOf(path, oid), count);
         QCOMPARE(checksum(path.parent_path() / "copy/books.db"), before);
-        QVERIFY(noConnectionLeft());
     }
 
     void performMergeFix_walRowsOnlyInLog_foundMovedAndCopied()
@@ -138,52 +127,48 @@ private slots:
         const std::vector<DuplicateRow> rows = ticked(path);
         QCOMPARE(rows.size(), size_t(2));
         QCOMPARE(rows[1].annCount, 1);
-        const MergeFixResult merged = merge(path, rows);
-        QCOMPARE(merged.rowsChanged, 1);
+        QCOMPARE(merge(path, rows).rowsChanged, 1);
         QCOMPARE(childrenOf(path, 20), 1);
         QCOMPARE(checksum(path.parent_path() / "copy/books.db-wal"), walBefore);
     }
 
     void performMergeFix_nothingUsable_writesNothing_data()
     {
-        QTest::addColumn<int>("broken"); // a BrokenDb, or -1: the duplicates
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<int>("status");
-        QTest::newRow("missing") << int(BrokenDb::Missing) << QString() << int(mergefix_notOpened);
-        QTest::newRow("empty") << int(BrokenDb::Empty) << QString() << int(mergefix_notOpened);
-        QTest::newRow("copy folder blocked") << -1 << QStringLiteral("copy") << int(mergefix_notOpened);
-        QTest::newRow("locked") << -1 << QStringLiteral("lock") << int(mergefix_noWriteLock);
+        QTest::newRow("missing books.db") << QStringLiteral("missing") << int(mergefix_notOpened);
+        QTest::newRow("empty books.db") << QStringLiteral("empty") << int(mergefix_notOpened);
+        QTest::newRow("copy folder blocked") << QStringLiteral("copy") << int(mergefix_notOpened);
+        QTest::newRow("locked") << QStringLiteral("lock") << int(mergefix_noWriteLock);
     }
     void performMergeFix_nothingUsable_writesNothing()
     {
-        QFETCH(int, broken);
         QFETCH(QString, blocker);
         QFETCH(int, status);
-        const fs::path path = newDb(broken < 0);
-        if (broken >= 0)
-            testhelpers::writeBrokenDatabase(path, BrokenDb(broken));
+        const bool missing = blocker == QLatin1String("missing");
+        const fs::path path = newDb(!missing && blocker != QLatin1String("empty"));
+        if (blocker == QLatin1String("empty"))
+            testhelpers::writeBrokenDatabase(path, BrokenDb::Empty);
         if (blocker == QLatin1String("copy"))
-            QFile(QString::fromStdString((path.parent_path() / "copy").string())).open(QIODevice::WriteOnly);
+            QFile(QString::fromStdString((path.parent_path() / "copy").string()))
+                .open(QIODevice::WriteOnly);
         const QByteArray before = checksum(path);
-        const std::vector<DuplicateRow> rows = ticked(newDb(), QStringLiteral("Dune")); // ids fit any of them
-        MergeFixResult result;
-        {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-            other.setDatabaseName(QString::fromStdString(path.string()));
-            QSqlQuery lock(other);
-            if (blocker == QLatin1String("lock"))
-                QVERIFY(other.open() && lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-            result = merge(path, rows, 50);
+        // The rows of another database: their ids fit any of these.
+        const std::vector<DuplicateRow> rows = ticked(newDb(), QStringLiteral("Dune"));
+        std::optional<fixture::SqliteFile> other;
+        if (blocker == QLatin1String("lock")) {
+            other.emplace(path);
+            other->exec(QStringLiteral("BEGIN EXCLUSIVE"));
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        const MergeFixResult result = merge(path, rows, 50);
+        other.reset();
         QCOMPARE(result.status, status);
         QVERIFY(result.error);
         QCOMPARE(result.rowsChanged, 0);
-        if (blocker == QLatin1String("lock"))
+        if (blocker == QLatin1String("lock")) // what the user reads in the dialog
             QVERIFY(result.log.contains(QStringLiteral("Could not get write lock")));
-        QCOMPARE(fs::exists(path), broken != int(BrokenDb::Missing));
+        QCOMPARE(fs::exists(path), !missing);
         QCOMPARE(checksum(path), before);
-        QVERIFY(noConnectionLeft());
     }
 
     void performMergeFix_triggerRaises_countsWhatWasCommitted_data()
@@ -205,10 +190,11 @@ private slots:
         {
             BooksDb db(path);
             db.addAnnotation(20);
-            db.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE OF ParentID ON Items "
-                                   "WHEN OLD.ParentID = 20 AND OLD.OID = (SELECT MAX(OID) FROM "
-                                   "Items WHERE ParentID = 20) BEGIN SELECT RAISE(%1, 'refused'); END")
-                        .arg(raise));
+            db.exec(
+                QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE OF ParentID ON Items "
+                               "WHEN OLD.ParentID = 20 AND OLD.OID = (SELECT MAX(OID) FROM "
+                               "Items WHERE ParentID = 20) BEGIN SELECT RAISE(%1, 'refused'); END")
+                    .arg(raise));
         }
         const MergeFixResult result = merge(path, ticked(path, QStringLiteral("Dune")));
         QCOMPARE(result.rowsChanged, changed);
@@ -216,14 +202,14 @@ private slots:
         QVERIFY(result.error);
         QCOMPARE(childrenOf(path, 30), changed);
         QCOMPARE(childrenOf(path, 20), 2);
-        QVERIFY(noConnectionLeft());
     }
 
     void performMergeFix_bookRenamedSinceInspection_skipsIt()
     {
         const fs::path path = newDb();
         const std::vector<DuplicateRow> rows = ticked(path);
-        fixture::SqliteFile(path).exec(QStringLiteral("UPDATE Books SET Title = 'Dune Messiah' WHERE OID = 10"));
+        fixture::SqliteFile(path).exec(
+            QStringLiteral("UPDATE Books SET Title = 'Dune Messiah' WHERE OID = 10"));
         const MergeFixResult result = merge(path, rows);
         QCOMPARE(result.rowsChanged, 2); // 20 -> 30 and 40 -> 50, one annotation each
         QCOMPARE(childrenOf(path, 10), 2);
@@ -232,7 +218,8 @@ private slots:
 
     void checkDB_verdicts_leaveFilesUnchanged_data()
     {
-        QTest::addColumn<int>("broken"); // a BrokenDb, or -1: the duplicates, -2: with a hot journal
+        // A BrokenDb, or -1: the duplicates, -2: the duplicates with a hot journal.
+        QTest::addColumn<int>("broken");
         QTest::addColumn<QString>("reportHas"); // empty: healthy
         QTest::newRow("healthy") << -1 << QString();
         QTest::newRow("not a database") << int(BrokenDb::NotSqlite) << QStringLiteral("! ");
@@ -259,7 +246,6 @@ private slots:
             QCOMPARE(records.size(), size_t(10));
         }
         QCOMPARE(checksum(path) + checksum(withSuffix(path, "-journal")), before);
-        QVERIFY(noConnectionLeft());
     }
 };
 
