@@ -178,6 +178,7 @@ private slots:
         QTRY_VERIFY(m_server->requests == 1 && checkAction()->isEnabled());
         newWindow(); // the answer is remembered: no second question, no check (just checked)
         QCoreApplication::processEvents();
+        QVERIFY(checkAction()->isEnabled()); // no check under way
         QCOMPARE(m_prompts->messages.size(), 1);
         QCOMPARE(m_server->requests, 1);
     }
