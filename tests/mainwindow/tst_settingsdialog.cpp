@@ -8,6 +8,7 @@
 #include "mainwindow/settingsdialog.h"
 #include "mainwindow/settingslogic.h"
 #include "support/fakeprompts.h"
+#include "support/testenv.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -17,7 +18,6 @@
 
 namespace fs = std::filesystem;
 namespace keys = settingskeys;
-using Values = QMap<QString, QString>; // settings key -> value as stored
 
 class tst_settingsdialog : public QObject
 {
@@ -44,51 +44,41 @@ private slots:
 
     void storedValues_savedBackOrDefaultNeverEmpty_data()
     {
-        QTest::addColumn<Values>("stored");
-        QTest::addColumn<Values>("saved");
-        const Values changed{{keys::textSearchDelay, "1200"},
-                             {keys::columnResizeDelay, "900"},
-                             {keys::numberRowsUsingDeviceID, "true"},
-                             {keys::enableDebuglog, "true"},
-                             {keys::tabsLastopened, "2"},
-                             {keys::disableLoadAnndata, "true"},
-                             {keys::disableDevicemonitor, "true"},
-                             {keys::mountRetries, "7"},
-                             {keys::upAlwaysreplace, "true"},
-                             {keys::upZipdisabled, "true"},
-                             {keys::upCopytocardmode, "2"},
-                             {keys::upDeletemode, "3"},
-                             {keys::exporterCsvSeparator, ","},
-                             {keys::updateInterval, "2"}};
-        QTest::newRow("every key changed") << changed << changed;
-        QTest::newRow("values it cannot show") << Values{{keys::exporterCsvSeparator, "|"},
-                                                         {keys::upDeletemode, "9"},
-                                                         {keys::upCopytocardmode, "-1"}}
-                                               << Values{{keys::exporterCsvSeparator, "|"},
-                                                         {keys::upDeletemode, "0"},
-                                                         {keys::upCopytocardmode, "0"},
-                                                         {keys::updateInterval, "-1"}};
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("changed"); // key=value written instead of what was stored
+        QTest::newRow("every key off its default")
+            << QByteArray(
+                   "[settings]\ntextSearchDelay=1200\ncolumnResizeDelay=900\nmountRetries=7\n"
+                   "NumberRowsUsingDeviceID=true\nenable_debuglog=true\ndisable_load_anndata=true\n"
+                   "disable_devicemonitor=true\nup_alwaysreplace=true\nup_zipdisabled=true\n"
+                   "tabs_lastopened=2\nup_copytocardmode=2\nup_deletemode=3\n"
+                   "exporter_csv_separator=\",\"\n[updates]\nupdateInterval=2\n")
+            << QStringList();
+        QTest::newRow("values it cannot show")
+            << QByteArray(
+                   "[settings]\nexporter_csv_separator=|\nup_deletemode=9\nup_copytocardmode=-1\n")
+            << QStringList{"settings/up_deletemode=0", "settings/up_copytocardmode=0",
+                           "updates/updateInterval=-1"};
         QTest::newRow("empty separator, never asked about updates")
-            << Values{{keys::exporterCsvSeparator, ""}, {keys::updateInterval, "-1"}}
-            << Values{{keys::exporterCsvSeparator, ";"}, {keys::updateInterval, "-1"}};
+            << QByteArray("[settings]\nexporter_csv_separator=\n[updates]\nupdateInterval=-1\n")
+            << QStringList{"settings/exporter_csv_separator=;"};
     }
     void storedValues_savedBackOrDefaultNeverEmpty()
     {
-        QFETCH(Values, stored);
-        QFETCH(Values, saved);
-        {
-            const auto settings = openIniSettings(m_globals->settingsGeneral);
-            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-                settings->setValue(it.key(), it.value());
-        }
+        QFETCH(QByteArray, stored);
+        QFETCH(QStringList, changed);
+        QVERIFY(testenv::writeFile(m_globals->settingsGeneral, stored));
+        QMap<QString, QString> expected;
+        for (const QString &key : openIniSettings(m_globals->settingsGeneral)->allKeys())
+            expected[key] = readSetting(key);
+        for (const QString &pair : changed)
+            expected[pair.section(QLatin1Char('='), 0, 0)] = pair.section(QLatin1Char('='), 1);
         settingsDialog(m_globals).accept();
-        for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
             QCOMPARE(readSetting(it.key()), it.value());
         QVERIFY(m_prompts->messages.isEmpty());
         // The program uses what was saved.
-        QCOMPARE(
-            QString::number(m_globals->textSearchDelay),
-            saved.value(keys::textSearchDelay, QString::number(GeneralSettings().textSearchDelay)));
+        QCOMPARE(QString::number(m_globals->textSearchDelay), readSetting(keys::textSearchDelay));
     }
 
     void datadir_stagedUntilOk_refusedWithReason()
