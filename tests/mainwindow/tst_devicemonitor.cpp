@@ -72,8 +72,6 @@ private slots:
         umockdev_testbed_uevent(m_testbed, partition.constData(), "add");
 
         QTRY_COMPARE(selector->count(), 1);
-        QCOMPARE(selector->itemData(0).toString(), QStringLiteral("PB1"));
-        QCOMPARE(selector->itemText(0), QStringLiteral("PB632 (connected)"));
         QCOMPARE(m_window->currentSerial(), QStringLiteral("PB1"));
         QVERIFY(m_registry->findReader("PB1"));
 
@@ -107,8 +105,9 @@ private:
     QByteArray addDevice(const char *name, const QList<QByteArray> &more,
                          const QByteArray &parent = {})
     {
-        QList<QByteArray> texts{"DEVNAME", "/dev/" + QByteArray(name), "ID_VENDOR_ID", "fffe",
-                                "ID_MODEL_ID", "fff9", "ID_SERIAL_SHORT", "PB1"};
+        QList<QByteArray> texts{
+            "DEVNAME", "/dev/" + QByteArray(name), "ID_VENDOR_ID", "fffe", "ID_MODEL_ID",
+            "fff9",    "ID_SERIAL_SHORT",          "PB1"};
         texts += more;
         std::vector<gchar *> pairs;
         for (QByteArray &text : texts)
@@ -116,8 +115,8 @@ private:
         pairs.push_back(nullptr);
         gchar *noAttributes[] = {nullptr};
         gchar *syspath = umockdev_testbed_add_devicev(
-            m_testbed, "block", name, parent.isEmpty() ? nullptr : parent.constData(),
-            noAttributes, pairs.data());
+            m_testbed, "block", name, parent.isEmpty() ? nullptr : parent.constData(), noAttributes,
+            pairs.data());
         const QByteArray result(syspath);
         g_free(syspath);
         return result;

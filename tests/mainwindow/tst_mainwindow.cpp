@@ -38,13 +38,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QAction *menuAction(QMenu *menu, const QString &text)
+QAction *menuAction(QMenu *menu, const char *text)
 {
     for (QAction *action : menu->actions()) {
-        if (action->text() == text)
+        if (action->text() == QLatin1String(text))
             return action;
     }
-    qFatal("no action %s", qPrintable(text));
+    qFatal("no action %s", text);
     return nullptr;
 }
 
@@ -74,13 +74,12 @@ private slots:
     {
         m_root = std::make_unique<QTemporaryDir>();
         m_prompts = std::make_unique<FakePrompts>();
-        m_globals = std::make_shared<globalsClass>(false, m_root->path().toStdString(),
-                                                   dir("data").string(), dir("share"), dir("config"));
+        m_globals = std::make_shared<globalsClass>(
+            false, m_root->path().toStdString(), dir("data").string(), dir("share"), dir("config"));
         writeGeneral({});
         m_globals->textSearchDelay = 10;
         m_channel = std::make_shared<gui_msgchannel>();
         m_devices = std::make_shared<FakeBlockDevices>();
-        m_devices->devices = std::vector<BlockDevice>{};
         m_mounts = std::make_shared<FakeMounts>();
     }
 
@@ -92,15 +91,16 @@ private slots:
         m_root.reset();
     }
 
-    // A rescan keeps the user's pick; the stored last reader is restored at start only.
-    void selector_restoresLastReaderOnlyOnce()
+    // The stored last reader is picked at start only: a rescan keeps the user's pick. A
+    // reader removed above the shown one in the list changes nothing there: no reload, the
+    // selection survives. Ejecting the shown one leaves nothing to act on.
+    void selector_restoredOnceKeptOverRescansAndRemovals()
     {
         plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
         plugIn("SN-B", "mnt/b", "Second", "/dev/sdc");
-        writeGeneral("[viewer]\nlast_reader=SN-B\nsearchauthor=Austen\n");
+        writeGeneral("[viewer]\nlast_reader=SN-B\n");
         newWindow();
         QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-B"));
-        QCOMPARE(child<QLineEdit>("search_author")->text(), QStringLiteral("Austen"));
         selector()->setCurrentIndex(0);
         m_devices->devices->pop_back();
         m_mounts->unmount("/dev/sdc");
@@ -111,14 +111,7 @@ private slots:
         QCOMPARE(selector()->count(), 2);
         QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-A"));
         QVERIFY(selector()->isEnabled());
-    }
 
-    // The selected reader stays the same: no reload, the selection survives.
-    void selector_readersRemoved()
-    {
-        plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
-        plugIn("SN-B", "mnt/b", "Second", "/dev/sdc");
-        newWindow();
         selector()->setCurrentIndex(1);
         const QPointer<annotationTable> model = m_window->tableModel();
         auto *table = child<QTableView>("tableView");
@@ -128,7 +121,6 @@ private slots:
         QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-B"));
         QVERIFY(model && m_window->tableModel() == model);
         QVERIFY(table->selectionModel()->isRowSelected(1, {}));
-        // Ejecting the selected one leaves nothing to act on.
         child<QToolButton>("pb_eject")->click();
         QCoreApplication::processEvents();
         QCOMPARE(selector()->count(), 0);
@@ -175,7 +167,6 @@ private slots:
         rescan();
         QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-A"));
         QVERIFY2(!enabled().contains(false), qPrintable(QVariant::fromValue(enabled()).toString()));
-        QVERIFY(child<QPushButton>("pb_load_anndata")->isHidden());
     }
 
     void loadArchived_fromMainMenu_selectsVirtualReaderWithoutMirrorOrLabel()
@@ -184,7 +175,6 @@ private slots:
         fixture::ReaderTree copy(dir("copy"));
         const fs::path explorer = copy.addExplorerDb(fixture::ExplorerLayout::InSystem3);
         QAction *load = child<QAction>("actionScanArchiveReader");
-        QVERIFY(load->isEnabled());
         m_prompts->setNextFileName(QString::fromStdString(explorer.string()));
         onNextModal([](QWidget *dialog) {
             dialog->findChild<QPushButton *>(QStringLiteral("filepath_browse"))->click();
@@ -194,11 +184,9 @@ private slots:
         QCOMPARE(m_registry->readers.size(), size_t(1));
         QCOMPARE(m_window->currentSerial(),
                  QString::fromStdString(m_registry->readers.front()->serial));
-        QMenu *tools = m_window->deviceToolsMenu();
-        QVERIFY(!menuAction(tools, QStringLiteral("Store local database mirror..."))->isEnabled());
-        QVERIFY(!menuAction(tools, QStringLiteral("Set devicelabel..."))->isEnabled());
-        QVERIFY(!menuAction(tools, QStringLiteral("Transfer reading progress from backup..."))
-                     ->isEnabled());
+        for (const char *text : {"Store local database mirror...", "Set devicelabel...",
+                                 "Transfer reading progress from backup..."})
+            QVERIFY2(!menuAction(m_window->deviceToolsMenu(), text)->isEnabled(), text);
     }
 
     void mergefix_confirmationEscapesNameAndPath_cancelWritesNothing()
@@ -217,22 +205,24 @@ private slots:
 
     void viewer_sorts_data()
     {
-        QTest::addColumn<int>("header"); // the column whose header is clicked, or -1
-        QTest::addColumn<QString>("button");  // the sort button clicked (before the header)
+        QTest::addColumn<int>("header");     // the column whose header is clicked, or -1
+        QTest::addColumn<QString>("button"); // the sort button clicked (before the header)
         QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<QStringList>("order");
-        const auto row = [](const char *name, int header, const char *button, bool cs, QStringList order) {
-            QTest::newRow(name) << header << QString::fromLatin1(button) << cs << order;
+        QTest::addColumn<QString>("order");
+        const auto row = [](const char *name, int header, const char *button, bool cs,
+                            const char *order) {
+            QTest::newRow(name) << header << QString::fromLatin1(button) << cs
+                                << QString::fromLatin1(order);
         };
-        row("date button", -1, "sortOnDate", false, {"januar", "februa", "handso", "fear i", "spice "});
-        row("title, date", -1, "sortOnTitleDate", false, {"fear i", "spice ", "handso", "januar", "februa"});
-        row("title, date; case-sensitive", -1, "sortOnTitleDate", true, {"fear i", "spice ", "januar", "februa", "handso"});
-        row("title, page", -1, "sortOnTitlePage", false, {"fear i", "spice ", "handso", "januar", "februa"});
+        row("date button", -1, "sortOnDate", false, "janu febr hand fear spic");
+        row("title, date", -1, "sortOnTitleDate", false, "fear spic hand janu febr");
+        row("title, date; case-sensitive", -1, "sortOnTitleDate", true, "fear spic janu febr hand");
+        row("title, page", -1, "sortOnTitlePage", false, "fear spic hand janu febr");
         // A header sorts by what its column shows.
-        row("date header in time order", 0, "sortOnTitleDate", true, {"januar", "februa", "handso", "fear i", "spice "});
-        row("author header as text", 1, "sortOnDate", false, {"fear i", "spice ", "handso", "januar", "februa"});
-        row("title header, case-sensitive", 2, "sortOnDate", true, {"fear i", "spice ", "januar", "februa", "handso"});
-        row("highlight header as text", 4, "sortOnDate", false, {"fear i", "februa", "handso", "januar", "spice "});
+        row("date header in time order", 0, "sortOnTitleDate", true, "janu febr hand fear spic");
+        row("author header as text", 1, "sortOnDate", false, "fear spic hand janu febr");
+        row("title header, case-sensitive", 2, "sortOnDate", true, "fear spic janu febr hand");
+        row("highlight header as text", 4, "sortOnDate", false, "fear febr hand janu spic");
     }
 
     void viewer_sorts()
@@ -240,7 +230,7 @@ private slots:
         QFETCH(int, header);
         QFETCH(QString, button);
         QFETCH(bool, caseSensitive);
-        QFETCH(QStringList, order);
+        QFETCH(QString, order);
         fixture::ReaderTree tree = plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
         fixture::BooksDb db(tree.root() / "system/config/books.db");
         const int64_t book = db.addBook("Zorba", "Kazantzakis");
@@ -251,7 +241,7 @@ private slots:
         newWindow();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QAbstractItemModelTester tester(m_window->proxyModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(m_window->proxyModel()); // failures fail the test
         if (button == QLatin1String("sortOnDate"))
             child<QToolButton>("sortOnTitlePage")->click();
         child<QToolButton>(button.toLatin1().constData())->click();
@@ -261,12 +251,13 @@ private slots:
                 table->setColumnHidden(section, false);
             QHeaderView *bar = table->horizontalHeader();
             const int middle = bar->sectionViewportPosition(header) + bar->sectionSize(header) / 2;
-            QTest::mouseClick(bar->viewport(), Qt::LeftButton, {}, QPoint(middle, bar->height() / 2));
+            QTest::mouseClick(bar->viewport(), Qt::LeftButton, {},
+                              QPoint(middle, bar->height() / 2));
             QVERIFY(child<QToolButton>("sortOnCustom")->isChecked());
         }
         QCOMPARE(shownTexts(), order);
         // The bookmark stays hidden until bookmarks are shown.
-        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Show Bookmarks"))->trigger();
+        menuAction(m_window->viewerToolsMenu(), "Show Bookmarks")->trigger();
         QCOMPARE(m_window->proxyModel()->rowCount(), 6);
     }
 
@@ -279,8 +270,6 @@ private slots:
         auto *search = child<QLineEdit>("search_text");
         QTest::keyClicks(search, QStringLiteral("mind|spi"));
         QTRY_COMPARE(proxy->rowCount(), 2);
-        search->setText(QStringLiteral("(unbalanced"));
-        QTRY_COMPARE(proxy->rowCount(), 0);
         search->clear();
         QTRY_COMPARE(proxy->rowCount(), 3);
         // The context menu's filters go through the search fields and the advanced search.
@@ -295,7 +284,7 @@ private slots:
         // A new proxy, after a reset or for another reader, takes the bounds the widget shows.
         m_window->advancedSearch()->setPageFrom(5);
         QCOMPARE(m_window->proxyModel()->rowCount(), 1);
-        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Reset Viewer"))->trigger();
+        menuAction(m_window->viewerToolsMenu(), "Reset Viewer")->trigger();
         QCOMPARE(m_window->proxyModel()->rowCount(), 1);
         selector()->setCurrentIndex(1 - selector()->currentIndex());
         QCOMPARE(m_window->proxyModel()->rowCount(), 1);
@@ -307,9 +296,10 @@ private slots:
         tree.addFile("system/config/books.db", QByteArray("not a database").repeated(100));
         newWindow();
         QCOMPARE(selector()->count(), 1);
-        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Reset Viewer"))->trigger();
+        menuAction(m_window->viewerToolsMenu(), "Reset Viewer")->trigger();
         QVERIFY(!m_window->tableModel());
-        QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Failed populating annotation viewer"));
+        QCOMPARE(m_window->statusBar()->currentMessage(),
+                 QStringLiteral("Failed populating annotation viewer"));
         QVERIFY(!child<QPushButton>("export_tofile")->isEnabled());
     }
 
@@ -322,14 +312,15 @@ private slots:
         const qint64 tomorrow = QDateTime::currentSecsSinceEpoch() + 86400;
         fixture::BooksDb db(tree.root() / "system/config/books.db");
         db.addAnnotation(db.addBook("Later", "L"), {"highlight", 1, 0, tomorrow, "tomorrow"});
-        QAction *reload = menuAction(m_window->viewerToolsMenu(), QStringLiteral("Reload Annotations"));
+        QAction *reload = menuAction(m_window->viewerToolsMenu(), "Reload Annotations");
         reload->trigger();
         QCOMPARE(proxy->rowCount(), 4);
         // A week of running later, "Past Week" ends at the new now, not at the start of the run.
         AdvancedSearchWidget *search = m_window->advancedSearch();
-        search->setClock([tomorrow] { return QDateTime::fromSecsSinceEpoch(tomorrow + 6 * 86400); });
+        search->setClock(
+            [tomorrow] { return QDateTime::fromSecsSinceEpoch(tomorrow + 6 * 86400); });
         search->setPreset(PresetPastWeek);
-        QCOMPARE(shownTexts(), QStringList{"tomorr"});
+        QCOMPARE(shownTexts(), QStringLiteral("tomo"));
         // A "To" the user chose holds, also over newer data.
         search->reset();
         search->setDateTo(QDateTime::fromSecsSinceEpoch(1600000250));
@@ -343,10 +334,11 @@ private slots:
         plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
         newWindow();
         child<QPushButton>("export_toclipboard")->click();
-        QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Export: nothing selected!"));
+        QCOMPARE(m_window->statusBar()->currentMessage(),
+                 QStringLiteral("Export: nothing selected!"));
         child<QPushButton>("selectAll")->click();
         child<QPushButton>("export_toclipboard")->click();
-        QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("fear is the mind-killer")));
+        QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("mind-killer")));
         m_window->contextCopy1();
         QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("spice must flow")));
         const QString target = m_root->filePath(QStringLiteral("out.html"));
@@ -392,19 +384,24 @@ private slots:
         QVERIFY(!fs::exists(m_globals->datadir / "SN-A"));
     }
 
+    // Indexes out of range select the first item; what the user changed comes back.
     void settings_roundTrip()
     {
         plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
+        writeGeneral("[viewer]\nexport_format=7\nexport_sortmode=-3\n");
         newWindow();
+        QCOMPARE(child<QComboBox>("export_format")->currentIndex(), 0);
+        QCOMPARE(child<QComboBox>("export_sortmode")->currentIndex(), 0);
         m_window->resize(900, 640);
         child<QToolButton>("sortOnTitlePage")->click();
-        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Search Case-sensitive"))->trigger();
+        menuAction(m_window->viewerToolsMenu(), "Search Case-sensitive")->trigger();
         child<QComboBox>("export_format")->setCurrentIndex(2);
         child<QComboBox>("export_sortmode")->setCurrentIndex(3);
         child<QLineEdit>("search_title")->setText(QStringLiteral("Dune"));
-        QMenu *colours = menuAction(m_window->viewerToolsMenu(), QStringLiteral("Row color mode"))->menu();
-        menuAction(colours, QStringLiteral("Page column"))->trigger();
-        menuAction(m_window->viewerToolsMenu(), QStringLiteral("Toggle row color text"))->trigger();
+        child<QLineEdit>("search_author")->setText(QStringLiteral("Herbert"));
+        QMenu *colours = menuAction(m_window->viewerToolsMenu(), "Row color mode")->menu();
+        menuAction(colours, "Page column")->trigger();
+        menuAction(m_window->viewerToolsMenu(), "Toggle row color text")->trigger();
         m_window->annViewerSaveColumnSizes();
         m_window.reset();
         const globalsClass restarted(false, m_root->path().toStdString(), dir("data").string(),
@@ -415,20 +412,16 @@ private slots:
         newWindow();
         QCOMPARE(m_window->size(), QSize(900, 640));
         QVERIFY(child<QToolButton>("sortOnTitlePage")->isChecked());
-        QVERIFY(menuAction(m_window->viewerToolsMenu(), QStringLiteral("Search Case-sensitive"))->isChecked());
+        QVERIFY(menuAction(m_window->viewerToolsMenu(), "Search Case-sensitive")->isChecked());
         QCOMPARE(child<QComboBox>("export_format")->currentIndex(), 2);
         QCOMPARE(child<QComboBox>("export_sortmode")->currentIndex(), 3);
         QCOMPARE(m_window->currentSerial(), QStringLiteral("SN-A"));
         QCOMPARE(child<QLineEdit>("search_title")->text(), QStringLiteral("Dune"));
+        QCOMPARE(child<QLineEdit>("search_author")->text(), QStringLiteral("Herbert"));
     }
 
-    void settings_unreadable_warnsOnce_outOfRangeIndexes_firstItem()
+    void settings_unreadable_warnsOnce()
     {
-        writeGeneral("[viewer]\nexport_format=7\nexport_sortmode=-3\n");
-        newWindow();
-        QCOMPARE(child<QComboBox>("export_format")->currentIndex(), 0);
-        QCOMPARE(child<QComboBox>("export_sortmode")->currentIndex(), 0);
-        QVERIFY(m_prompts->messages.isEmpty());
         fs::remove(m_globals->settingsGeneral);
         fs::create_directories(m_globals->settingsGeneral);
         newWindow();
@@ -442,7 +435,8 @@ private slots:
         writeDevices("[SN-A]\nserial=SN-A\nname=PB632\n");
         newWindow();
         onNextModal([](QWidget *dialog) {
-            dialog->findChild<QLineEdit *>(QStringLiteral("devicename"))->setText(QStringLiteral("Küche"));
+            dialog->findChild<QLineEdit *>(QStringLiteral("devicename"))
+                ->setText(QStringLiteral("Küche"));
             qobject_cast<QDialog *>(dialog)->accept();
         });
         m_window->show_setdevicelabel();
@@ -470,10 +464,12 @@ private slots:
     }
 
 private:
-    fs::path dir(const char *relative) const { return fs::path(m_root->path().toStdString()) / relative; }
+    fs::path dir(const char *relative) const
+    {
+        return fs::path(m_root->path().toStdString()) / relative;
+    }
 
-    template <typename T>
-    T *child(const char *name)
+    template <typename T> T *child(const char *name)
     {
         T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
         if (!widget)
@@ -484,12 +480,12 @@ private:
     QComboBox *selector() { return child<QComboBox>("device_cbox"); }
     QAction *mirrorAction()
     {
-        return menuAction(m_window->deviceToolsMenu(), QStringLiteral("Store local database mirror..."));
+        return menuAction(m_window->deviceToolsMenu(), "Store local database mirror...");
     }
 
     /// A reader with two books and annotations on its main memory, plugged in.
-    fixture::ReaderTree plugIn(const std::string &serial, const char *mount, const std::string &label,
-                               const std::string &node)
+    fixture::ReaderTree plugIn(const std::string &serial, const char *mount,
+                               const std::string &label, const std::string &node)
     {
         fixture::ReaderTree tree(dir(mount));
         tree.addExplorerDb();
@@ -497,8 +493,10 @@ private:
         const int64_t dune = db.addBook("Dune", "Frank Herbert");
         const int64_t emma = db.addBook("emma", "Jane Austen");
         db.addAnnotation(dune, {"highlight", 10, 1, 1600000300, "spice must flow", "", "yellow"});
-        db.addAnnotation(emma, {"note", 3, 5, 1600000100, "handsome, clever, and rich", "a note", "blue"});
-        db.addAnnotation(dune, {"highlight", 2, 7, 1600000200, "fear is the mind-killer", "", "red"});
+        db.addAnnotation(
+            emma, {"note", 3, 5, 1600000100, "handsome, clever, and rich", "a note", "blue"});
+        db.addAnnotation(dune,
+                         {"highlight", 2, 7, 1600000200, "fear is the mind-killer", "", "red"});
         db.addAnnotation(emma, {"bookmark", 9, 0, 1600000400, "Bookmark", "", ""});
         m_devices->devices->push_back(pocketBookDevice(serial, node, label));
         m_mounts->mount(node, tree.root(), label);
@@ -528,21 +526,26 @@ private:
         fixture::ReaderTree(dir("")).addFile("marlox.conf", "[updates]\nupdateInterval=0\n" + ini);
     }
 
-    void writeDevices(const QByteArray &ini) { fixture::ReaderTree(m_globals->datadir).addFile("devices.conf", ini); }
+    void writeDevices(const QByteArray &ini)
+    {
+        fixture::ReaderTree(m_globals->datadir).addFile("devices.conf", ini);
+    }
 
     int readerType(const QString &serial) const
     {
-        return openIniSettings(m_globals->settingsDevices)->value(serial + QStringLiteral("/readerType")).toInt();
+        return openIniSettings(m_globals->settingsDevices)
+            ->value(serial + QStringLiteral("/readerType"))
+            .toInt();
     }
 
-    /// The first six letters of each shown highlight, in the viewer's order.
-    QStringList shownTexts()
+    /// The first four letters of each shown highlight, in the viewer's order.
+    QString shownTexts()
     {
         QStringList list;
         annotationTableSortFilterProxyModel *proxy = m_window->proxyModel();
         for (int row = 0; row < proxy->rowCount(); ++row)
-            list << proxy->index(row, 4).data(Qt::EditRole).toString().left(6);
-        return list;
+            list << proxy->index(row, 4).data(Qt::EditRole).toString().left(4);
+        return list.join(QLatin1Char(' '));
     }
 
     std::unique_ptr<QTemporaryDir> m_root;
