@@ -34,7 +34,10 @@ class tst_dialogbackupmanual : public QObject
     std::unique_ptr<DialogBackupManual> m_dialog;
 
     fs::path base() const { return m_v->base; }
-    QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
+    QCheckBox *box(const char *name)
+    {
+        return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name));
+    }
     void openDialog(const fs::path &destination)
     {
         m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_v->globals, m_reader);
@@ -54,7 +57,8 @@ private slots:
         fixture::ReaderTree main(m_reader->mainpath);
         main.addExplorerDb();
         const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(1000, 'w'));
+        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
+                     QByteArray(1000, 'w'));
         main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
         main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
         fs::create_directories(base() / "out");
@@ -71,10 +75,12 @@ private slots:
     void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
     {
         // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
-        openIniSettings(m_v->globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
+        openIniSettings(m_v->globals->settingsDevices)
+            ->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
         openDialog(base() / "out");
         QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
-        QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
+        QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() &&
+                box("cb_dicts")->isEnabled());
         QVERIFY(box("cb_fonts")->isChecked() && !box("cb_fonts")->isEnabled());
         uint64_t databases = fs::file_size(m_reader->db_main) + 1000; // with the WAL file
         for (const ProfileInfo &profile : m_reader->profiles)
@@ -90,20 +96,19 @@ private slots:
         }
     }
 
-    void destinationOnReader_refused()
+    void refusalAndWriteFailure_thenRetryInTheSameDialog_reportsEscapedLink()
     {
         openDialog(m_reader->mainpath / "Books");
+        box("cb_main")->setChecked(true);
         m_dialog->accept();
         QVERIFY(m_prompts->messages.size() == 1 && m_prompts->messages[0].icon == Prompts::Warning);
-        QCOMPARE(folderEntries(m_reader->mainpath / "Books"), QStringList{QStringLiteral("Dune.epub")});
-    }
+        QCOMPARE(folderEntries(m_reader->mainpath / "Books"),
+                 QStringList{QStringLiteral("Dune.epub")});
 
-    void writeFailure_thenRetryInTheSameDialog_reportsEscapedLink()
-    {
         const fs::path folder = base() / "it's <mine> & #1";
         fs::create_directories(folder);
-        openDialog(folder);
-        box("cb_main")->setChecked(true);
+        m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
+            ->setText(QString::fromStdString(folder.string()));
         const fs::path book = m_reader->mainpath / "Books/Dune.epub";
         const QByteArray content = testenv::readFile(book);
         m_dialog->setRunObserver([book](double) { fs::remove(book); });
@@ -134,7 +139,8 @@ private slots:
         QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
         // The reader's group names its serial, so the preferences scan does not skip it.
         const auto devices = openIniSettings(m_v->globals->settingsDevices);
-        QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
+        QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(),
+                 QStringLiteral("SN-DLG"));
     }
 
     void cancel_messageMatchesDiskAndRetryWorks_data()
@@ -158,7 +164,8 @@ private slots:
         });
         m_dialog->accept();
         QCOMPARE(folderEntries(base() / "out").size(), written ? 1 : 0);
-        QCOMPARE(m_prompts->messages.last().text.contains(QStringLiteral("No archive was written")), !written);
+        QCOMPARE(m_prompts->messages.last().text.contains(QStringLiteral("No archive was written")),
+                 !written);
         if (written)
             return;
         // A cancelled run leaves no cancel behind for the next one.
