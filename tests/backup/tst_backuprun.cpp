@@ -5,6 +5,7 @@
 #include "readerfixture/readerfixture.h"
 #include "readers/reader.h"
 #include "support/testenv.h"
+#include "support/testhelpers.h"
 #include "support/zipinspect.h"
 
 #include <QStandardPaths>
@@ -204,6 +205,38 @@ private slots:
         // Everything else went in: the walk went on past the locked folder.
         QCOMPARE(readArchive(request.archive).size(), 14 + 1);
         QCOMPARE(result.copied.size(), size_t(14));
+    }
+
+    void stopped_archiveOnDiskOnlyWhenFinished_data()
+    {
+        QTest::addColumn<double>("cancelAt"); // above 1: no cancel, a book vanishes instead
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("cancel at the start") << 0.0 << int(BackupResult::cancelled);
+        QTest::newRow("cancel midway") << 0.5 << int(BackupResult::cancelled);
+        QTest::newRow("cancel after the last byte") << 1.0 << int(BackupResult::finished);
+        QTest::newRow("book removed while archiving") << 2.0 << int(BackupResult::writeFailed);
+    }
+    void stopped_archiveOnDiskOnlyWhenFinished()
+    {
+        QFETCH(double, cancelAt);
+        QFETCH(int, outcome);
+        const fs::path book = m_reader->mainpath / "Books/Dune.epub";
+        std::atomic<bool> cancel{false};
+        BackupRequest request = requestAll();
+        request.progress = [&](double fraction) {
+            if (cancelAt > 1)
+                fs::remove(book);
+            else if (fraction >= cancelAt)
+                cancel = true;
+        };
+        const BackupResult result = runBackup(request, cancel);
+        QCOMPARE(int(result.outcome), outcome);
+        const bool written = outcome == BackupResult::finished;
+        QCOMPARE(result.archiveExists, written);
+        QCOMPARE(testhelpers::folderEntries(base() / "out"),
+                 written ? QStringList{"backup.zip"} : QStringList());
+        // A failed run names the file that went missing.
+        QCOMPARE(result.error.find(book.string()) != std::string::npos, cancelAt > 1);
     }
 
     void verify_reportsEveryMismatchOfTheWrittenArchive()
