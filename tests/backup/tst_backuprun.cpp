@@ -5,6 +5,7 @@
 #include "readerfixture/readerfixture.h"
 #include "readers/reader.h"
 #include "support/testenv.h"
+#include "support/testhelpers.h"
 #include "support/zipinspect.h"
 
 #include <QStandardPaths>
@@ -39,6 +40,7 @@ public:
         syscall(SYS_capset, &m_header, reduced);
     }
     ~PermissionsEnforced() { syscall(SYS_capset, &m_header, m_saved); }
+
 private:
     __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct m_saved[2]{};
@@ -56,8 +58,9 @@ QStringList readArchive(const fs::path &archive)
         zip_stat_t stat;
         zip_stat_index(zip, zip_uint64_t(i), 0, &stat);
         const quint16 flags = central.value(int(i)).flags;
-        lines << QStringLiteral("%1 %2 %3 %4").arg(QString::fromUtf8(stat.name)).arg(stat.comp_method)
-                     .arg((flags >> 1) & 3).arg((flags & 0x800) != 0);
+        const int utf8 = (flags & 0x800) != 0;
+        lines << QString::asprintf("%s %d %d %d", stat.name, stat.comp_method, (flags >> 1) & 3,
+                                   utf8);
     }
     int length = 0;
     const char *comment = zip_get_archive_comment(zip, &length, ZIP_FL_ENC_RAW);
@@ -104,7 +107,8 @@ private slots:
         fixture::ReaderTree main(base() / "main");
         main.addExplorerDb();
         const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(3000, 'w'));
+        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
+                     QByteArray(3000, 'w'));
         main.addFile("system/dictionaries/en.dic", "main dictionary");
         main.addFile("system/dictionaries/Wörterbuch.dic", "umlaut");
         main.addFile("system/fonts/Serif.ttf", QByteArray(5000, 'f'));
@@ -135,32 +139,34 @@ private slots:
         // a character's boundary, and libzip took it.
         const QByteArray comment = entries.takeLast().toUtf8();
         QCOMPARE(comment, QByteArray::fromStdString(requestAll().comment));
-        QVERIFY(comment.startsWith("Marlox;1.0;1;0;0;0;0;SN1;a_bxxx") && comment.contains(";x_y_zö"));
+        QVERIFY(comment.startsWith("Marlox;1.0;1;0;0;0;0;SN1;a_bxxx") &&
+                comment.contains(";x_y_zö"));
         QVERIFY(comment.size() <= 249 && comment.size() > 240);
         QCOMPARE(comment.count(';'), 9);
         QCOMPARE(QString::fromUtf8(comment).toUtf8(), comment);
         // Databases first in profile order, then the parts in this order; within a folder the
         // file system's order, a folder before what it holds. Deflated parts at level 1 (bits 2),
         // the UTF-8 flag where a name needs it.
-        QStringList expected{QStringLiteral("databases/system/explorer-3/explorer-3.db 8 2 0")};
+        QStringList expected{"databases/system/explorer-3/explorer-3.db 8 2 0"};
         for (const ProfileInfo &profile : m_reader->profiles) {
-            const QString name = QString::fromStdString((profile.onCard ? "databases_card/" : "databases/") +
-                                                        profile.dbPathRelative.generic_string());
-            expected << name + QStringLiteral(" 8 2 0");
+            const QString name =
+                QString::fromStdString((profile.onCard ? "databases_card/" : "databases/") +
+                                       profile.dbPathRelative.generic_string());
+            expected << name + " 8 2 0";
             if (!profile.onCard)
-                expected << name + QStringLiteral("-wal 8 2 0");
+                expected << name + "-wal 8 2 0";
         }
         QCOMPARE(entries.mid(0, expected.size()), expected);
         QStringList rest = entries.mid(expected.size());
         QStringList order;
         for (const QString &entry : rest)
-            if (order.isEmpty() || order.last() != entry.section(QLatin1Char('/'), 0, 0))
-                order << entry.section(QLatin1Char('/'), 0, 0);
-        QCOMPARE(order.join(QLatin1Char(' ')), QStringLiteral("dicts dicts_card apps fonts files_main files_card"));
-        QVERIFY(rest.indexOf(QStringLiteral("files_main/Books/Notes/ 0 0 0")) <
-                rest.indexOf(QStringLiteral("files_main/Books/Notes/n.txt 0 0 0")));
+            if (order.isEmpty() || order.last() != entry.section('/', 0, 0))
+                order << entry.section('/', 0, 0);
+        QCOMPARE(order.join(' '), QString("dicts dicts_card apps fonts files_main files_card"));
+        QVERIFY(rest.indexOf("files_main/Books/Notes/ 0 0 0") <
+                rest.indexOf("files_main/Books/Notes/n.txt 0 0 0"));
         rest.sort();
-        QCOMPARE(rest.join(QLatin1Char('\n')),
+        QCOMPARE(rest.join('\n'),
                  QString::fromUtf8("apps/applications/tool.app 8 2 0\n"
                                    "dicts/system/dictionaries/Wörterbuch.dic 0 0 1\n"
                                    "dicts/system/dictionaries/en.dic 0 0 0\n"
@@ -193,11 +199,44 @@ private slots:
         QCOMPARE(std::set<std::string>(result.failed.begin(), result.failed.end()),
                  (std::set<std::string>{(books / "Locked").string() + ": Permission denied",
                                         (base() / "gone.db").string() + ": does not exist"}));
-        QCOMPARE(std::set<std::string>(result.skipped.begin(), result.skipped.end()),
-                 (std::set<std::string>{(books / "pipe").string(), (books / "link.epub").string()}));
+        QCOMPARE(
+            std::set<std::string>(result.skipped.begin(), result.skipped.end()),
+            (std::set<std::string>{(books / "pipe").string(), (books / "link.epub").string()}));
         // Everything else went in: the walk went on past the locked folder.
         QCOMPARE(readArchive(request.archive).size(), 14 + 1);
         QCOMPARE(result.copied.size(), size_t(14));
+    }
+
+    void stopped_archiveOnDiskOnlyWhenFinished_data()
+    {
+        QTest::addColumn<double>("cancelAt"); // above 1: no cancel, a book vanishes instead
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("cancel at the start") << 0.0 << int(BackupResult::cancelled);
+        QTest::newRow("cancel midway") << 0.5 << int(BackupResult::cancelled);
+        QTest::newRow("cancel after the last byte") << 1.0 << int(BackupResult::finished);
+        QTest::newRow("book removed while archiving") << 2.0 << int(BackupResult::writeFailed);
+    }
+    void stopped_archiveOnDiskOnlyWhenFinished()
+    {
+        QFETCH(double, cancelAt);
+        QFETCH(int, outcome);
+        const fs::path book = m_reader->mainpath / "Books/Dune.epub";
+        std::atomic<bool> cancel{false};
+        BackupRequest request = requestAll();
+        request.progress = [&](double fraction) {
+            if (cancelAt > 1)
+                fs::remove(book);
+            else if (fraction >= cancelAt)
+                cancel = true;
+        };
+        const BackupResult result = runBackup(request, cancel);
+        QCOMPARE(int(result.outcome), outcome);
+        const bool written = outcome == BackupResult::finished;
+        QCOMPARE(result.archiveExists, written);
+        QCOMPARE(testhelpers::folderEntries(base() / "out"),
+                 written ? QStringList{"backup.zip"} : QStringList());
+        // A failed run names the file that went missing.
+        QCOMPARE(result.error.find(book.string()) != std::string::npos, cancelAt > 1);
     }
 
     void verify_reportsEveryMismatchOfTheWrittenArchive()
@@ -205,13 +244,15 @@ private slots:
         const BackupRequest request = requestAll();
         const int64_t count = int64_t(run(request).copied.size());
         QVERIFY(verifyBackupArchive(request.archive, count, request.comment, {0, 1, 2, 3}).empty());
-        QCOMPARE(verifyBackupArchive(request.archive, count + 1, request.comment, {}).size(), size_t(1));
+        QCOMPARE(verifyBackupArchive(request.archive, count + 1, request.comment, {}).size(),
+                 size_t(1));
         QCOMPARE(verifyBackupArchive(request.archive, count, "other", {}).size(), size_t(1));
         // A damaged byte inside the first database's data: its CRC (or inflate) fails on reading.
         QByteArray bytes = testenv::readFile(request.archive);
         bytes[300] = char(bytes[300] ^ 0x55);
         QVERIFY(testenv::writeFile(request.archive, bytes));
-        const std::vector<std::string> problems = verifyBackupArchive(request.archive, count, request.comment, {0, 1});
+        const std::vector<std::string> problems =
+            verifyBackupArchive(request.archive, count, request.comment, {0, 1});
         QCOMPARE(problems.size(), size_t(1));
         QVERIFY2(problems[0].find("databases/system/explorer-3/explorer-3.db") != std::string::npos,
                  problems[0].c_str());
@@ -222,8 +263,9 @@ private slots:
         const std::time_t when = QDateTime(QDate(2026, 12, 6), QTime(14, 30)).toSecsSinceEpoch();
         const std::string label = sanitisedBackupLabel(" Büro/ü 6.8! ");
         QCOMPARE(QString::fromStdString(backupArchiveName("SN1", when, label)),
-                 QStringLiteral("backup_manual-SN1---2026Dec06_1430-Büro_ü_6_8_.zip"));
-        QCOMPARE(backupArchiveName("SN1", when, ""), std::string("backup_manual-SN1---2026Dec06_1430.zip"));
+                 QString("backup_manual-SN1---2026Dec06_1430-Büro_ü_6_8_.zip"));
+        QCOMPARE(backupArchiveName("SN1", when, ""),
+                 std::string("backup_manual-SN1---2026Dec06_1430.zip"));
     }
 
     void destination_onReaderVolumes_data()

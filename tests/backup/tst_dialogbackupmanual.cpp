@@ -1,4 +1,4 @@
-// The manual backup dialog as a user drives it: boxes and sizes, refusals, cancel and retry,
+// The manual backup dialog as a user drives it: boxes and sizes, a refusal, a cancel, a retry
 // and the report. Real reader tree, settings files and archives; scripted message boxes.
 
 #include "backup/dialogbackupmanual.h"
@@ -34,11 +34,14 @@ class tst_dialogbackupmanual : public QObject
     std::unique_ptr<DialogBackupManual> m_dialog;
 
     fs::path base() const { return m_v->base; }
-    QCheckBox *box(const char *name) { return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name)); }
+    QCheckBox *box(const char *name)
+    {
+        return m_dialog->findChild<QCheckBox *>(QString::fromLatin1(name));
+    }
     void openDialog(const fs::path &destination)
     {
         m_dialog = std::make_unique<DialogBackupManual>(m_v->registry, m_v->globals, m_reader);
-        m_dialog->findChild<QLineEdit *>(QStringLiteral("destinationpath"))
+        m_dialog->findChild<QLineEdit *>("destinationpath")
             ->setText(QString::fromStdString(destination.string()));
     }
 
@@ -54,10 +57,10 @@ private slots:
         fixture::ReaderTree main(m_reader->mainpath);
         main.addExplorerDb();
         const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal", QByteArray(1000, 'w'));
+        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
+                     QByteArray(1000, 'w'));
         main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
         main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
-        fs::create_directories(base() / "out");
         m_reader->db_main = m_reader->get_db_main(main.root()).path;
         m_reader->db_main_relative = m_reader->db_main.lexically_relative(main.root());
         m_reader->processProfiles(main.root(), 0);
@@ -71,10 +74,11 @@ private slots:
     void boxes_enabledByWhatTheReaderHasAndTotalFollowsThem()
     {
         // Remembered choices, fonts for a reader without a fonts folder: checked, not counted.
-        openIniSettings(m_v->globals->settingsDevices)->setValue(QStringLiteral("SN-DLG/manualbackupFonts"), true);
-        openDialog(base() / "out");
+        openIniSettings(m_v->globals->settingsDevices)->setValue("SN-DLG/manualbackupFonts", true);
+        openDialog(base());
         QVERIFY(box("cb_databases")->isChecked() && !box("cb_databases")->isEnabled());
-        QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() && box("cb_dicts")->isEnabled());
+        QVERIFY(!box("cb_card")->isEnabled() && !box("cb_apps")->isEnabled() &&
+                box("cb_dicts")->isEnabled());
         QVERIFY(box("cb_fonts")->isChecked() && !box("cb_fonts")->isEnabled());
         uint64_t databases = fs::file_size(m_reader->db_main) + 1000; // with the WAL file
         for (const ProfileInfo &profile : m_reader->profiles)
@@ -90,34 +94,33 @@ private slots:
         }
     }
 
-    void destinationOnReader_refused()
+    // What the run does on disk is the run's test; here the dialog drives it and tells.
+    void refusalCancelAndRetry_inTheSameDialog_reportLinksTheFolder()
     {
         openDialog(m_reader->mainpath / "Books");
+        box("cb_main")->setChecked(true);
         m_dialog->accept();
         QVERIFY(m_prompts->messages.size() == 1 && m_prompts->messages[0].icon == Prompts::Warning);
-        QCOMPARE(folderEntries(m_reader->mainpath / "Books"), QStringList{QStringLiteral("Dune.epub")});
-    }
+        QCOMPARE(folderEntries(m_reader->mainpath / "Books"), QStringList{"Dune.epub"});
 
-    void writeFailure_thenRetryInTheSameDialog_reportsEscapedLink()
-    {
         const fs::path folder = base() / "it's <mine> & #1";
         fs::create_directories(folder);
-        openDialog(folder);
-        box("cb_main")->setChecked(true);
-        const fs::path book = m_reader->mainpath / "Books/Dune.epub";
-        const QByteArray content = testenv::readFile(book);
-        m_dialog->setRunObserver([book](double) { fs::remove(book); });
+        m_dialog->findChild<QLineEdit *>("destinationpath")
+            ->setText(QString::fromStdString(folder.string()));
+        DialogBackupManual *dialog = m_dialog.get();
+        m_dialog->setRunObserver([dialog](double fraction) {
+            if (fraction >= 0.5)
+                dialog->requestCancel();
+        });
         m_dialog->accept();
-        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::writeFailed);
-        QVERIFY(m_prompts->messages.last().text.contains(QString::fromStdString(book.string())));
+        QVERIFY(m_prompts->messages.last().text.contains("No archive was written"));
         QVERIFY(fs::is_empty(folder));
         QVERIFY(m_dialog->findChild<QDialogButtonBox *>()->isEnabled());
         QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
 
-        QVERIFY(testenv::writeFile(book, content));
+        // A cancelled run leaves no cancel behind for the next one.
         m_dialog->setRunObserver({});
         m_dialog->accept();
-        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
         QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
         QCOMPARE(folderEntries(folder),
                  QStringList{QString::fromStdString(m_dialog->lastArchive().filename().string())});
@@ -134,38 +137,7 @@ private slots:
         QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
         // The reader's group names its serial, so the preferences scan does not skip it.
         const auto devices = openIniSettings(m_v->globals->settingsDevices);
-        QCOMPARE(devices->value(QStringLiteral("SN-DLG/serial")).toString(), QStringLiteral("SN-DLG"));
-    }
-
-    void cancel_messageMatchesDiskAndRetryWorks_data()
-    {
-        QTest::addColumn<double>("cancelAt");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("start") << 0.0 << false;
-        QTest::newRow("middle") << 0.5 << false;
-        QTest::newRow("very end") << 1.0 << true;
-    }
-    void cancel_messageMatchesDiskAndRetryWorks()
-    {
-        QFETCH(double, cancelAt);
-        QFETCH(bool, written);
-        openDialog(base() / "out");
-        box("cb_main")->setChecked(true);
-        DialogBackupManual *dialog = m_dialog.get();
-        m_dialog->setRunObserver([dialog, cancelAt](double fraction) {
-            if (fraction >= cancelAt)
-                dialog->requestCancel();
-        });
-        m_dialog->accept();
-        QCOMPARE(folderEntries(base() / "out").size(), written ? 1 : 0);
-        QCOMPARE(m_prompts->messages.last().text.contains(QStringLiteral("No archive was written")), !written);
-        if (written)
-            return;
-        // A cancelled run leaves no cancel behind for the next one.
-        m_dialog->setRunObserver({});
-        m_dialog->accept();
-        QCOMPARE(m_dialog->lastResult().outcome, BackupResult::finished);
-        QCOMPARE(folderEntries(base() / "out").size(), 1);
+        QCOMPARE(devices->value("SN-DLG/serial").toString(), QString("SN-DLG"));
     }
 };
 

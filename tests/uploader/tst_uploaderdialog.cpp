@@ -27,8 +27,8 @@ private slots:
         ReaderVolumes volumes(true);
         FakePrompts prompts;
         testenv::writeFile(volumes.pc / "f.ttf", "font");
-        uploaderDialog dialog({QString::fromStdString((volumes.pc / "f.ttf").string())}, volumes.reader,
-                              volumes.globals);
+        uploaderDialog dialog({QString::fromStdString((volumes.pc / "f.ttf").string())},
+                              volumes.reader, volumes.globals);
         volumes.mounts->unmount(volumes.reader->maindevice); // the mount point stays
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));

@@ -44,13 +44,15 @@ private slots:
         for (const std::string card : {"/card", ""}) {
             init();
             uploaderModel model(m_items, m_dir.path().toStdString(), card);
-            QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            QAbstractItemModelTester tester(&model,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
             QCOMPARE(model.flags(model.index(0, uploaderModel::colCopy)), Qt::NoItemFlags);
             QCOMPARE(enabled(model, 2, uploaderModel::colCard), !card.empty());
             QVERIFY(!enabled(model, 1, uploaderModel::colCard));
             // Already on the reader: may be deleted while it is copied, not once unticked.
             QVERIFY(enabled(model, 5, uploaderModel::colDelete));
-            model.setData(model.index(5, uploaderModel::colCopy), Qt::Unchecked, Qt::CheckStateRole);
+            model.setData(model.index(5, uploaderModel::colCopy), Qt::Unchecked,
+                          Qt::CheckStateRole);
             QVERIFY(!enabled(model, 5, uploaderModel::colDelete));
         }
     }
@@ -58,7 +60,8 @@ private slots:
     void deleteOnZipEntry_ticksWholeArchiveOnly()
     {
         uploaderModel model(m_items, m_dir.path().toStdString(), {});
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setData(model.index(3, uploaderModel::colDelete), Qt::Checked, Qt::CheckStateRole);
         QVERIFY(m_items[2].deleteSource && m_items[3].deleteSource);
         QVERIFY(!m_items[4].deleteSource && !m_items[1].deleteSource);
