@@ -25,17 +25,15 @@ class tst_virtualreader : public QObject
 
     fs::path extractionRoot() const { return virtualReadersFolder(rig->globals->datadir); }
 
-    // An archive of (entry name, content) pairs written by libzip.
-    fs::path writeZip(const char *name,
-                      const std::vector<std::pair<std::string, QByteArray>> &entries)
+    // An archive written by libzip whose entries all hold `bytes`.
+    fs::path writeZip(const QString &name, const QStringList &entries, const QByteArray &bytes)
     {
-        const fs::path path = rig->at(name);
+        const fs::path path = rig->at(name.toStdString());
         int error = 0;
         zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-        // libzip reads the bytes when it closes the archive, while `entries` still holds them.
-        for (const auto &[entry, bytes] : entries)
+        for (const QString &entry : entries)
             zip_file_add(
-                archive, entry.c_str(),
+                archive, entry.toUtf8().constData(),
                 zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0),
                 ZIP_FL_ENC_UTF_8);
         if (zip_close(archive) != 0)
@@ -142,13 +140,10 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QStringList, entries);
         QFETCH(QString, reason);
-        std::vector<std::pair<std::string, QByteArray>> contents;
-        for (const QString &entry : entries)
-            contents.emplace_back(entry.toStdString(), "overwritten");
         const fs::path path =
             entries.isEmpty()
-                ? fixture::ReaderTree(rig->at("in")).addFile(file.toStdString(), "text")
-                : writeZip(qPrintable(file), contents);
+                ? fixture::ReaderTree(rig->at("in")).addFile(file.toStdString(), "just text")
+                : writeZip(file, entries, "overwritten");
         const QString why = load(path, "S");
         QVERIFY2(why.contains(reason), qPrintable(why));
         QVERIFY(rig->registry->readers.empty());
@@ -164,8 +159,8 @@ private slots:
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             QSKIP("needs a private mount namespace (root)");
-        const fs::path archive = writeZip(
-            "big.zip", {{"databases/system/config/books.db", QByteArray(256 * 1024, 'x')}});
+        const fs::path archive =
+            writeZip("big.zip", {"databases/system/config/books.db"}, QByteArray(256 * 1024, 'x'));
         fs::create_directories(extractionRoot());
         QCOMPARE(::mount("tmpfs", extractionRoot().c_str(), "tmpfs", 0, "size=64k"), 0);
         const QString why = load(archive, "BIG");
