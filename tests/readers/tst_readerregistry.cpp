@@ -5,7 +5,6 @@
 #include "core/globalsclass.h"
 #include "readers/readerdata.h"
 #include "support/registryrig.h"
-#include "support/testhelpers.h"
 
 #include <QtTest>
 
@@ -94,7 +93,6 @@ private slots:
         rig->plug("SN-2", "/dev/sdc1", card.root(), "SDCARD", "0:1");
         rig->plug("SN-2", "/dev/sdb", main.root());
         rig->plug("B", "/dev/sdd", rig->mainMemory("mnt/B").root(), "Other");
-        const testhelpers::LogRecorder log;
         // The scan runs on a worker thread; the window gets its events queued, in their order.
         std::shared_ptr<ReaderData> registry = rig->registry;
         std::thread([registry] { registry->device_scan(true); }).join();
@@ -172,7 +170,6 @@ private slots:
         if (mountedAtWait > 0)
             rig->mounts->onWait(mountedAtWait,
                                 [&] { rig->mounts->mount("/dev/sdb", tree.root(), "PB632"); });
-        const testhelpers::LogRecorder log;
         QCOMPARE(scan(true), QStringList{event});
         QCOMPARE(rig->mounts->waits, waits);
         QCOMPARE(rig->registry->readers.size(), size_t(mountedAtWait > 0 ? 1 : 0));
@@ -212,7 +209,6 @@ private slots:
         } else {
             rig->writePrefs("");
         }
-        const testhelpers::LogRecorder log;
         QCOMPARE(scan(), QStringList{"remove SN-9 PB632 mirror=0"});
         QVERIFY(rig->registry->readers.empty());
         QVERIFY(fs::exists(mirror.root() / "system/config/books.db")); // files stay
@@ -227,7 +223,6 @@ private slots:
                         "[D]\nserial=D\nvendor=1\n"
                         "[E]\nserial=E\nreaderType=2\nvendor=1\n"
                         "[V]\nserial=V\nreaderType=1\nvendor=7\nname=Other make\n");
-        const testhelpers::LogRecorder log;
         // E is usable but has no mirror folder: listed, yet nothing is added for it.
         QCOMPARE(rig->registry->scanLocalMirrors(), (std::vector<std::string>{"E", "V"}));
         QCOMPARE(rig->registry->readers.size(), size_t(1));
