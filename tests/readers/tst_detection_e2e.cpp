@@ -16,7 +16,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
