@@ -41,16 +41,16 @@ class tst_virtualreader : public QObject
         return path;
     }
 
-    // A backup of a reader whose root profile holds `annotations` annotations, all still in
-    // the "-wal" file while the archive is written, and whose card has a profile "Anna".
-    fs::path backupWithWalAnnotations(int annotations)
+    // A backup of a reader whose root profile holds seven annotations, all still in the "-wal"
+    // file while the archive is written, and whose card has a profile "Anna".
+    fs::path backupWithWalAnnotations()
     {
         const fixture::ReaderTree tree = rig->mainMemory("mnt/PB");
         fixture::BooksDb db(tree.root() / "system/config/books.db");
         db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         db.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
         const int64_t book = db.addBook("Title", "Author");
-        for (int i = 0; i < annotations; ++i)
+        for (int i = 0; i < 7; ++i)
             db.addAnnotation(book, {"note", i, 0, 1535639951 + i, "text", "note"});
         fixture::ReaderTree card(rig->at("mnt/CARD"));
         card.addProfile("Anna");
@@ -86,9 +86,9 @@ private slots:
     // Two loads of one backup in the same second are two readers for this run: never in the
     // preferences, a rescan keeps them, and a removal reaches the window and takes the
     // extracted copies with it.
-    void backup_annotationsInWal_allShown()
+    void backup_loadedTwice_everythingShown_copiesGoWithTheReader()
     {
-        const fs::path archive = backupWithWalAnnotations(7);
+        const fs::path archive = backupWithWalAnnotations();
         const std::string first = rig->registry->newVirtualSerial();
         QCOMPARE(load(archive, first), QString());
         const std::string second = rig->registry->newVirtualSerial();
