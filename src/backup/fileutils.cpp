@@ -6,12 +6,9 @@
 #include <QDebug>
 #include <QString>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <system_error>
@@ -33,26 +30,6 @@ bool staysInside(const fs::path &entryName)
         return false;
     return std::none_of(entryName.begin(), entryName.end(),
                         [](const fs::path &part) { return part == ".."; });
-}
-
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
-
-void removeQuietly(const fs::path &path)
-{
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 } // namespace
@@ -325,45 +302,25 @@ int zipExtractIndex(zip_t *archive, zip_uint64_t index, const fs::path &output,
         return fs::is_directory(parent, error) ? 1 : -2;
     }
 
-    // A name of its own beside the target: an entry called like "<target>.tmp" that came
-    // earlier (or any file already there) is never overwritten, nor followed if a link.
-    std::string pattern = target.string() + ".XXXXXX.tmp";
-    const int fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
-    if (fd < 0) {
-        qWarning() << "Failed opening (temporary) output file" << toQString(target);
-        zip_fclose(entry);
-        return -1;
-    }
-    const fs::path temporary(pattern);
-    qDebug() << "Extracting:" << toQString(target) << ">>" << toQString(temporary);
-
-    char buffer[4096];
-    zip_int64_t read = 0;
-    bool written = true;
-    while (written && (read = zip_fread(entry, buffer, sizeof buffer)) > 0)
-        written = writeAll(fd, buffer, size_t(read));
-    written = ::close(fd) == 0 && written;
-    // A damaged entry (bad compressed data, wrong checksum) shows as a negative read;
-    // moving what was written into place would pass a truncated file off as complete.
-    const QString readError = read < 0 ? QString::fromUtf8(zip_file_strerror(entry)) : QString();
+    // Through a temporary file of its own beside the target, checked against the entry's
+    // size and flushed before the rename: an entry called like "<target>.tmp" that came
+    // earlier is never overwritten, and a damaged entry (bad compressed data, wrong
+    // checksum) never passes a truncated file off as complete.
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    SafeWriteOptions options;
+    if (zip_stat_index(archive, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE))
+        options.expectedSize = static_cast<int64_t>(stat.size);
+    const SafeWriteResult result = safeWriteFile(
+        target,
+        [entry](char *buffer, uint64_t capacity) -> int64_t {
+            return zip_fread(entry, buffer, capacity);
+        },
+        options);
     zip_fclose(entry);
-    if (read < 0) {
-        qWarning() << "Writing failed, the archive entry cannot be read:" << readError;
-        removeQuietly(temporary);
-        return -1;
-    }
-    if (!written) {
-        qWarning() << "Writing failed" << toQString(temporary);
-        removeQuietly(temporary);
-        return -1;
-    }
-
-    std::error_code renameError;
-    fs::rename(temporary, target, renameError);
-    if (renameError) {
-        qWarning() << QString::fromStdString(renameError.message()) << toQString(temporary)
-                   << toQString(target);
-        removeQuietly(temporary);
+    if (!result.ok) {
+        qWarning() << "Failed extracting" << toQString(target)
+                   << QString::fromStdString(result.error);
         return -1;
     }
     return 1;

@@ -67,7 +67,8 @@ bool zipAddPath(zip_t *archive, const std::filesystem::path &source,
                 const std::filesystem::path &entry, bool compress);
 
 /// Extracts one entry to `output` (or to `output` joined with the entry's stored name),
-/// through a ".tmp" file that is renamed into place only when the whole entry was written.
+/// through safeWriteFile(): a temporary file beside it, checked against the entry's size and
+/// flushed, is renamed into place only when the whole entry was written.
 /// Returns 1 on success, -2 when the output folder cannot be created, -1 on other failures.
 int zipExtractIndex(zip_t *archive, zip_uint64_t index, const std::filesystem::path &output,
                     bool appendEntryName);

@@ -94,28 +94,10 @@ bool listArchiveDatabases(zip_t *archive, std::vector<ArchiveDb> &found, std::st
 bool extractDatabase(zip_t *archive, const ArchiveDb &db, const fs::path &folder,
                      std::string &why)
 {
-    const fs::path target = folder / db.target;
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    zip_file_t *file = ec ? nullptr : zip_fopen_index(archive, db.index, 0);
-    if (!file) {
-        why = "Failed extracting file " + db.target.generic_string();
-        return false;
-    }
-    SafeWriteOptions options;
-    options.expectedSize = static_cast<int64_t>(db.size);
-    const SafeWriteResult result = safeWriteFile(
-        target,
-        [file](char *buffer, uint64_t capacity) -> int64_t {
-            return zip_fread(file, buffer, capacity);
-        },
-        options);
-    zip_fclose(file);
-    if (!result.ok) {
-        why = "Failed extracting file " + db.target.generic_string() + ": " + result.error;
-        return false;
-    }
-    return true;
+    if (zipExtractIndex(archive, db.index, folder / db.target, false) == 1)
+        return true;
+    why = "Failed extracting file " + db.target.generic_string();
+    return false;
 }
 
 } // namespace
