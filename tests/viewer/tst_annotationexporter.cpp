@@ -149,12 +149,6 @@ private slots:
         QGuiApplication::clipboard()->clear();
     }
 
-    void cleanup()
-    {
-        m_globals.reset();
-        m_dir.reset();
-    }
-
     void export_wholeDocument_data()
     {
         QTest::addColumn<int>("format");
