@@ -168,6 +168,7 @@ private slots:
         row("csv title/page", 2, 3, "a3 a12 b5 b9");
         row("csv unknown mode as viewer", 2, 7, "a3 b5 b9 a12");
         row("csv separator %2", 2, 0, "a3 b5 b9 a12", false, "%2");
+        row("csv separator tab", 2, 0, "a3 b5 b9 a12", false, "\t");
         row("md viewer", 3, 0, "a3 b5 b9 a12");
     }
 
