@@ -261,26 +261,14 @@ private slots:
 
         QCOMPARE(withoutTime(toClipboard(viewer, export_format(format), export_sort_viewer)),
                  expected);
+        // In a file: over a longer older one, with the format's extension for the one typed.
         const QString path = tmp("out.") + QStringList{"txt", "html", "csv", "md"}.at(format);
-        QCOMPARE(toFile(viewer, export_format(format), tmp("out")),
+        QVERIFY(testenv::writeFile(path.toStdString(), QByteArray(5000, 'x')));
+        QCOMPARE(toFile(viewer, export_format(format), tmp("out.txt")),
                  "Exported 1 highlights to " + path);
         QCOMPARE(withoutTime(QString::fromUtf8(testenv::readFile(path.toStdString()))), expected);
-    }
-
-    // The format's extension replaces the one typed; a longer older file is cut to the export.
-    void fileExport_writesFileAndRemembersPath()
-    {
-        const auto viewer = fixtureViewer();
-        viewer->select(3, 3);
-        viewer->select(0, 0);
-        QVERIFY(testenv::writeFile(tmp("mine.csv").toStdString(), QByteArray(1000, 'x')));
-
-        QCOMPARE(toFile(*viewer, export_csv, tmp("mine.txt")),
-                 "Exported 2 highlights to " + tmp("mine.csv"));
-        QCOMPARE(setting(settingskeys::pathsLastAnnExportfile), tmp("mine.csv"));
-        QCOMPARE(testenv::readFile(tmp("mine.csv").toStdString()),
-                 document(2, pick("a3 a12"), twoBooks).toUtf8());
-        QVERIFY(!QFile::exists(tmp("mine.txt")));
+        QCOMPARE(setting(settingskeys::pathsLastAnnExportfile), path);
+        QVERIFY(format == 0 || !QFile::exists(tmp("out.txt")));
     }
 
     // Cancelled, a folder in the way, a missing folder: no message and no file.
