@@ -11,10 +11,6 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
-
-namespace fs = std::filesystem;
-
 namespace {
 
 QStringList filesBelow(const QString &root)
@@ -55,6 +51,7 @@ class tst_commandline : public QObject
     Q_OBJECT
 
 private slots:
+    // As over ssh: no window system at all. The answer comes, and no file is made.
     void answersWithoutDisplay_data()
     {
         QTest::addColumn<QString>("option");
@@ -63,7 +60,6 @@ private slots:
         QTest::newRow("--help") << "--help" << QByteArray("Usage: ");
     }
 
-    // As over ssh: no window system at all. The answer comes, and no file is made.
     void answersWithoutDisplay()
     {
         QFETCH(QString, option);
@@ -78,29 +74,14 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         const QByteArray answer = result.standardOutput + result.standardError;
         QVERIFY2(answer.startsWith(expected), answer.constData());
-        if (option == QLatin1String("--version")) {
-            QCOMPARE(answer.count('\n'), 1);
-        } else {
-            QVERIFY(answer.contains("Marlox " MARLOX_VERSION));
-            int from = 0;
-            for (const char *piece : {"--debug", "--portable", "--settingsdir", "--datadir", "--version"})
-                QVERIFY2((from = answer.indexOf(piece, from)) > 0, piece);
-        }
+        QVERIFY(option == QLatin1String("--help") || answer.count('\n') == 1);
         QCOMPARE(filesBelow(root.path()), before);
-    }
-
-    void portableWithOtherDirs_refused_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("-p --settingsdir") << QStringList{"-p", "--settingsdir", "X"};
-        QTest::newRow("--portable --datadir") << QStringList{"--portable", "--datadir", "Y"};
     }
 
     void portableWithOtherDirs_refused()
     {
-        QFETCH(QStringList, arguments);
         QTemporaryDir root;
-        const auto result = testenv::run(testenv::marloxBinary(), arguments,
+        const auto result = testenv::run(testenv::marloxBinary(), {"--portable", "--datadir", "Y"},
                                          testenv::isolatedEnvironment(root.path()), root.path());
         QVERIFY(result.finished);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
@@ -116,84 +97,33 @@ private slots:
         const QString dataDir = root.filePath(QStringLiteral("Bücher"));
         const QString log = root.filePath(QStringLiteral("tmp/marlox_debug.log"));
         QVERIFY(testenv::writeFile(log.toStdString(), "an old run\n"));
-        QVERIFY(QFile::setPermissions(log, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        QVERIFY(
+            QFile::setPermissions(log, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         const QString text = QString::fromUtf8(logOfStart(
             {"--debug", "--settingsdir", root.path(), "--datadir", dataDir}, root.path(), log));
-        QVERIFY2(text.contains(QStringLiteral("Marlox v" MARLOX_VERSION)), qPrintable(text));
-        QVERIFY(text.contains(QStringLiteral(" Debug: - Datadir path:  ") + dataDir + '\n'));
+        QVERIFY2(text.contains(dataDir + '\n'), qPrintable(text));
         QVERIFY(!text.contains(QStringLiteral("an old run")));
-        struct stat info {};
+        struct stat info
+        {};
         QCOMPARE(::stat(QFile::encodeName(log).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, 0600u);
         QVERIFY(!QFileInfo::exists(dataDir));
     }
 
-    void debugLog_bySettings_data()
-    {
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("on") << true;
-        QTest::newRow("off") << false;
-    }
-
-    void debugLog_bySettings()
-    {
-        QFETCH(bool, enabled);
-        QTemporaryDir root;
-        const QString log = root.filePath(QStringLiteral("tmp/marlox_debug.log"));
-        QVERIFY(testenv::writeFile(root.filePath(QStringLiteral("marlox.conf")).toStdString(),
-                                   enabled ? "[settings]\nenable_debuglog=true\n"
-                                           : "[settings]\nenable_debuglog=false\n"));
-        // The window's icons are loaded after the log has been opened or not.
-        const auto started = testenv::startUntil(
-            testenv::marloxBinary(), {"--settingsdir", root.path()},
-            testenv::isolatedEnvironment(root.path()), [&](qint64 pid, const QByteArray &) {
-                const QByteArray maps = testenv::readFile("/proc/" + std::to_string(pid) + "/maps");
-                return maps.contains("libqsvgicon") &&
-                       (!enabled || testenv::readFile(log.toStdString()).contains("main window"));
-            });
-        QVERIFY(started.reached);
-        QCOMPARE(QFileInfo::exists(log), enabled);
-        QVERIFY(started.standardError.isEmpty());
-    }
-
-    void debugLog_refusesLinkOrFifo_data()
-    {
-        QTest::addColumn<bool>("fifo");
-        QTest::newRow("symbolic link") << false;
-        QTest::newRow("FIFO without a reader, which would block the start") << true;
-    }
-
-    void debugLog_refusesLinkOrFifo()
-    {
-        QFETCH(bool, fifo);
-        QTemporaryDir root;
-        const QString precious = root.filePath(QStringLiteral("precious.txt"));
-        QVERIFY(testenv::writeFile(precious.toStdString(), "my notes\n"));
-        const QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
-        const QString log = root.filePath(QStringLiteral("tmp/marlox_debug.log"));
-        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(log).constData(), 0600) == 0
-                     : QFile::link(precious, log));
-        const auto started = testenv::startUntil(
-            testenv::marloxBinary(), {"--debug", "--settingsdir", root.path()}, env, [](qint64, const QByteArray &err) {
-                return err.contains("Couldn't write to logfile");
-            });
-        QVERIFY2(started.reached, started.standardError.constData());
-        QCOMPARE(testenv::readFile(precious.toStdString()), QByteArray("my notes\n"));
-        QVERIFY(fifo ? fs::status(log.toStdString()).type() == fs::file_type::fifo
-                     : QFileInfo(log).isSymLink());
-    }
-
-    void portableMode_keepsEverythingBesideTheProgram()
+    // Portable mode, with the log switched on in the settings rather than by --debug: the
+    // log (and all else) lives beside the program, nothing in the user's folders.
+    void portableMode_debugLogBySettings_besideTheProgram()
     {
         QTemporaryDir root;
         const QString program = copyOfProgram(root);
         const QString app = QFileInfo(program).path();
-        const QString text = QString::fromUtf8(
-            logOfStart({"-p", "--debug"}, root.path(), app + QStringLiteral("/marlox_debug.log"), program));
-        for (const char *line : {"- Datadir path:  %1/data\n", "- Settings general:  %1/marlox.conf\n",
-                                 "- Help path:  %1/help/help_en.html\n", "- Temp dir path: %1/tmp\n"})
-            QVERIFY2(text.contains(QString::fromLatin1(line).arg(app)), qPrintable(text));
+        QVERIFY(testenv::writeFile((app + "/marlox.conf").toStdString(),
+                                   "[settings]\nenable_debuglog=true\n"));
+        const QString text =
+            QString::fromUtf8(logOfStart({"-p"}, root.path(), app + "/marlox_debug.log", program));
+        QVERIFY2(text.contains(app + QStringLiteral("/data\n")), qPrintable(text));
         QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("config/marlox"))));
+        QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("tmp/marlox_debug.log"))));
     }
 
     void missingSqliteDriver_refusesToStart()
@@ -206,24 +136,25 @@ private slots:
         QTemporaryDir root;
         const QString program = copyOfProgram(root);
         QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("noplugins"))));
-        QVERIFY(testenv::writeFile(QFileInfo(program).path().toStdString() + "/qt.conf",
-                                   "[Paths]\nPlugins=" + QFile::encodeName(root.filePath("noplugins")) + '\n'));
+        QVERIFY(testenv::writeFile(
+            QFileInfo(program).path().toStdString() + "/qt.conf",
+            "[Paths]\nPlugins=" + QFile::encodeName(root.filePath("noplugins")) + '\n'));
         QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
         env.remove(QStringLiteral("QT_PLUGIN_PATH"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"),
-                   QLibraryInfo::location(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+                   QLibraryInfo::location(QLibraryInfo::PluginsPath) +
+                       QStringLiteral("/platforms"));
         env.insert(QStringLiteral("DISPLAY"), display.display());
 
         QProcess process;
         process.setProcessEnvironment(env);
-        process.start(program, {"--debug", "--settingsdir", root.path()});
+        process.start(program, {"--settingsdir", root.path()});
         const QString box = display.waitForWindow(QStringLiteral("Sqlite support missing"));
         QVERIFY2(!box.isEmpty(), process.readAllStandardError().constData());
         QVERIFY(display.pressKey(box, QStringLiteral("Return")));
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitCode(), 254); // -2
-        QVERIFY(!testenv::readFile(root.filePath("tmp/marlox_debug.log").toStdString()).contains("Setting up core"));
     }
 };
 
