@@ -24,7 +24,8 @@ const std::string cardPrefix = "databases_card/";
 
 bool endsWith(const std::string &text, const std::string &tail)
 {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool startsWith(const std::string &text, const std::string &head)
@@ -91,8 +92,7 @@ bool listArchiveDatabases(zip_t *archive, std::vector<ArchiveDb> &found, std::st
     return true;
 }
 
-bool extractDatabase(zip_t *archive, const ArchiveDb &db, const fs::path &folder,
-                     std::string &why)
+bool extractDatabase(zip_t *archive, const ArchiveDb &db, const fs::path &folder, std::string &why)
 {
     if (zipExtractIndex(archive, db.index, folder / db.target, false) == 1)
         return true;

@@ -108,8 +108,7 @@ void annotationTableSortFilterProxyModel::setSourceModel(QAbstractItemModel *sou
 QModelIndex annotationTableSortFilterProxyModel::index(int row, int column,
                                                        const QModelIndex &parent) const
 {
-    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() ||
-        column >= columnCount())
+    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
         return QModelIndex();
     return createIndex(row, column);
 }
@@ -164,8 +163,7 @@ QModelIndex annotationTableSortFilterProxyModel::mapToSource(const QModelIndex &
                          proxyIndex.column());
 }
 
-QModelIndex
-annotationTableSortFilterProxyModel::mapFromSource(const QModelIndex &sourceIndex) const
+QModelIndex annotationTableSortFilterProxyModel::mapFromSource(const QModelIndex &sourceIndex) const
 {
     if (!sourceIndex.isValid() || sourceIndex.model() != sourceModel() ||
         sourceIndex.parent().isValid())
@@ -383,11 +381,12 @@ annotationTableSortFilterProxyModel::rowOrder(int column, Qt::SortOrder order) c
 
 bool annotationTableSortFilterProxyModel::RowOrder::operator()(int left, int right) const
 {
+    // Without a sort column the source's order holds, whatever the sort order.
+    if (bySourceRow)
+        return left < right;
     // Descending swaps the arguments, so that equal rows keep their order either way.
     if (descending)
         std::swap(left, right);
-    if (bySourceRow)
-        return left < right;
     const size_t l = static_cast<size_t>(left);
     const size_t r = static_cast<size_t>(right);
     if (keys.missing[l] || keys.missing[r])
@@ -425,10 +424,9 @@ void annotationTableSortFilterProxyModel::sortRows(std::vector<int> &rows, int c
                                              : left.number < right.number;
     };
     if (less.descending)
-        std::stable_sort(entries.begin(), entries.end(),
-                         [&](const Entry &left, const Entry &right) {
-                             return ascending(right, left);
-                         });
+        std::stable_sort(
+            entries.begin(), entries.end(),
+            [&](const Entry &left, const Entry &right) { return ascending(right, left); });
     else
         std::stable_sort(entries.begin(), entries.end(), ascending);
     for (size_t i = 0; i < entries.size(); ++i)
@@ -470,11 +468,21 @@ annotationTableSortFilterProxyModel::keptOrderWithNewRows(const std::vector<char
         return kept;
     const RowOrder less = rowOrder(m_sortColumn, m_sortOrder);
     std::stable_sort(added.begin(), added.end(), std::cref(less));
-    // On ties std::merge takes from its first range: the rows shown before.
+    // As Qt's proxy inserts rows: the first row of a run goes after the equal rows already
+    // shown; the rows that follow it join the run up to the next shown row that sorts
+    // strictly before them, so a row equal to that one lands before it.
     std::vector<int> merged;
     merged.reserve(kept.size() + added.size());
-    std::merge(kept.begin(), kept.end(), added.begin(), added.end(), std::back_inserter(merged),
-               std::cref(less));
+    auto shown = kept.cbegin();
+    for (auto next = added.cbegin(); next != added.cend();) {
+        const auto at = std::upper_bound(shown, kept.cend(), *next, std::cref(less));
+        merged.insert(merged.end(), shown, at);
+        shown = at;
+        merged.push_back(*next++);
+        while (next != added.cend() && (shown == kept.cend() || !less(*shown, *next)))
+            merged.push_back(*next++);
+    }
+    merged.insert(merged.end(), shown, kept.cend());
     return merged;
 }
 
@@ -553,8 +561,7 @@ void annotationTableSortFilterProxyModel::onSourceDataChanged(const QModelIndex 
         last = std::max(last, proxyRow);
     }
     if (first >= 0)
-        emit dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()),
-                         roles);
+        emit dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
 }
 
 void annotationTableSortFilterProxyModel::onSourceHeaderDataChanged(Qt::Orientation orientation,

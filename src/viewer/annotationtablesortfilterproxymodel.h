@@ -39,7 +39,8 @@ public:
 
     void setSourceModel(QAbstractItemModel *sourceModel) override;
 
-    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column,
+                      const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
     QModelIndex sibling(int row, int column, const QModelIndex &index) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
