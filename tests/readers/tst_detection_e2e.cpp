@@ -85,10 +85,8 @@ exec "$@"
 // A private mount namespace for the volumes, and a PID namespace so that ending its first
 // process ends every process inside, the program too. --kill-child does that should unshare
 // itself be killed.
-QStringList namespaceCommand()
-{
-    return QString("-m -p -f --kill-child --propagation private sh -c").split(' ');
-}
+const QStringList namespaceCommand =
+    QString("-m -p -f --kill-child --propagation private sh -c").split(' ');
 
 // The findings of the scan in the debug log, sorted, without time and level: every message
 // that names a profile, a reader instance, an explorer database, a refused device, a wait
@@ -119,12 +117,9 @@ void stopNamespace(QProcess &unshare)
     const QString pid = QString::number(unshare.processId());
     const QByteArray children =
         testenv::readFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid).toStdString());
-    for (const QByteArray &child : children.split(' ')) {
-        bool ok = false;
-        const int childPid = child.trimmed().toInt(&ok);
-        if (ok && childPid > 0)
+    for (const QByteArray &child : children.split(' '))
+        if (const int childPid = child.trimmed().toInt(); childPid > 0)
             ::kill(childPid, SIGKILL);
-    }
     if (!unshare.waitForFinished(30000)) {
         unshare.kill();
         unshare.waitForFinished();
@@ -157,8 +152,8 @@ private slots:
                       cardMount = root + "/media/SDCARD";
         QVERIFY(QDir(root).mkpath("media/PB632") && QDir(root).mkpath("media/SDCARD"));
         const testenv::RunResult probe =
-            testenv::run(unshare, namespaceCommand() << "mount -t tmpfs /dev/sdx1 \"$1\""
-                                                     << "sh" << mainMount);
+            testenv::run(unshare, QStringList(namespaceCommand) << "mount -t tmpfs /dev/sdx1 \"$1\""
+                                                                << "sh" << mainMount);
         if (!probe.finished || probe.exitStatus != QProcess::NormalExit || probe.exitCode != 0)
             QSKIP(("cannot mount in new mount and PID namespaces: " + probe.standardError).data());
 
@@ -184,7 +179,7 @@ private slots:
         m_program.setProcessEnvironment(env);
         m_program.setWorkingDirectory(root);
         m_program.start(
-            unshare, namespaceCommand()
+            unshare, QStringList(namespaceCommand)
                          << mountAndRun << "sh" << mainMount
                          << QString::fromStdString((trees / "main").string()) << cardMount
                          << QString::fromStdString((trees / "card").string()) << umockdevRun << "-d"

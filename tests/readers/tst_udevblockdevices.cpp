@@ -1,18 +1,16 @@
-// The real libudev reader against fake devices in a umockdev test bed, and the real list of
-// mounted volumes. The binary runs with libumockdev-preload.so.0 preloaded (see
-// tests/CMakeLists.txt), which redirects /sys and /dev into the test bed.
+// The real libudev reader against fake devices in a umockdev test bed. The binary runs with
+// libumockdev-preload.so.0 preloaded (see tests/CMakeLists.txt), which redirects /sys and /dev
+// into the test bed. The list of mounted volumes is read by the start-up scan test, on mounts
+// of its own.
 
 // Before any Qt header: glib's headers use "signals" as a name, which Qt defines as a macro.
 #include <umockdev.h>
 
-#include "readers/qtmountsource.h"
 #include "readers/udevblockdevices.h"
 
-#include <QStorageInfo>
 #include <QtTest>
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
@@ -20,19 +18,15 @@ namespace {
 // empty value and no value at all stay apart.
 QStringList describe(const BlockDevice &device)
 {
-    QStringList properties;
-    const auto add = [&](const char *key, const std::optional<std::string> &value) {
+    const std::pair<const char *, const std::optional<std::string> &> properties[] = {
+        {"ID_VENDOR_ID", device.vendorId},  {"ID_MODEL_ID", device.modelId},
+        {"ID_SERIAL_SHORT", device.serial}, {"ID_FS_LABEL", device.fsLabel},
+        {"DEVNAME", device.devName},        {"ID_INSTANCE", device.instance}};
+    QStringList held;
+    for (const auto &[key, value] : properties)
         if (value)
-            properties << QString::fromUtf8(key) + QLatin1Char('=') +
-                              QString::fromStdString(*value);
-    };
-    add("ID_VENDOR_ID", device.vendorId);
-    add("ID_MODEL_ID", device.modelId);
-    add("ID_SERIAL_SHORT", device.serial);
-    add("ID_FS_LABEL", device.fsLabel);
-    add("DEVNAME", device.devName);
-    add("ID_INSTANCE", device.instance);
-    return properties;
+            held << QString::fromUtf8(key) + '=' + QString::fromStdString(*value);
+    return held;
 }
 
 } // namespace
@@ -68,7 +62,7 @@ private slots:
     {
         UdevBlockDevices source;
         QVERIFY(!source.blockDevices()); // an empty system: no list
-        const QByteArray disk = addDevice("block", "sda", {"DEVNAME=/dev/sda"});
+        addDevice("block", "sda", {"DEVNAME=/dev/sda"});
         QCOMPARE(source.blockDevices()->size(), size_t(1));
         const QList<QStringList> block{
             {"DEVNAME=/dev/sda"},
@@ -82,9 +76,9 @@ private slots:
              "DEVNAME=/dev/sdd"},
             // udev's escaped form lives in ID_FS_LABEL_ENC; ID_FS_LABEL is read as stored.
             {"ID_SERIAL_SHORT= 12 34 ", "ID_FS_LABEL=My\\x20Reader", "DEVNAME=/dev/sde"}};
-        addDevice("block", "sda1", block[1], disk);
-        for (int i = 2; i < block.size(); ++i)
-            addDevice("block", qPrintable(block[i].filter("DEVNAME=")[0].mid(13)), block[i]);
+        addDevice("block", "sda/sda1", block[1]);
+        for (const QStringList &device : block.mid(2))
+            addDevice("block", device.filter("DEVNAME=")[0].mid(13), device);
         addDevice("usb", "1-1",
                   {"ID_VENDOR_ID=fffe", "ID_SERIAL_SHORT=PB1", "DEVNAME=/dev/bus/usb/001/002"});
         addDevice("tty", "ttyACM0", {"ID_VENDOR_ID=fffe", "DEVNAME=/dev/ttyACM0"});
@@ -100,38 +94,16 @@ private slots:
         QCOMPARE(listed, block);
     }
 
-    void mountSource_copiesEveryVolumeOfQStorageInfo()
-    {
-        const QList<QStorageInfo> expected = QStorageInfo::mountedVolumes();
-        const std::vector<MountedVolume> volumes = QtMountSource().mountedVolumes();
-        QCOMPARE(int(volumes.size()), expected.size());
-        for (int i = 0; i < expected.size(); ++i) {
-            QCOMPARE(QByteArray::fromStdString(volumes[i].device), expected[i].device());
-            QCOMPARE(QString::fromStdString(volumes[i].rootPath.string()), expected[i].rootPath());
-            QCOMPARE(QString::fromStdString(volumes[i].displayName), expected[i].displayName());
-            QCOMPARE(volumes[i].valid, expected[i].isValid());
-        }
-    }
-
 private:
-    // Returns the new device's system path.
-    QByteArray addDevice(const char *subsystem, const char *name, const QStringList &properties,
-                         const QByteArray &parent = QByteArray())
+    // A device at /sys/devices/`path` with the udev properties given as "KEY=value".
+    void addDevice(const char *subsystem, const QString &path, const QStringList &properties)
     {
-        QByteArrayList texts; // key, value, key, value...
+        QByteArray record = "P: /devices/" + path.toUtf8() + "\nE: SUBSYSTEM=" + subsystem + "\n";
         for (const QString &property : properties)
-            texts << property.section('=', 0, 0).toUtf8() << property.section('=', 1).toUtf8();
-        std::vector<gchar *> pairs;
-        for (QByteArray &text : texts)
-            pairs.push_back(text.data());
-        pairs.push_back(nullptr);
-        gchar *noAttributes[] = {nullptr};
-        gchar *syspath = umockdev_testbed_add_devicev(
-            m_testbed, subsystem, name, parent.isEmpty() ? nullptr : parent.constData(),
-            noAttributes, pairs.data());
-        const QByteArray result(syspath);
-        g_free(syspath);
-        return result;
+            record += "E: " + property.toUtf8() + "\n";
+        GError *error = nullptr;
+        QVERIFY2(umockdev_testbed_add_from_string(m_testbed, record + "\n", &error),
+                 error ? error->message : "");
     }
 
     UMockdevTestbed *m_testbed = nullptr;
