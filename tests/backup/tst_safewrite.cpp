@@ -5,9 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
-
 #include <cstring>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -35,17 +34,15 @@ class tst_safewrite : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     fs::path m_folder;
     fs::path m_target;
 
 private slots:
     void init()
     {
-        const char *tag = QTest::currentDataTag();
-        m_folder =
-            fs::path(m_dir.path().toStdString()) / QTest::currentTestFunction() / (tag ? tag : "");
-        fs::create_directories(m_folder);
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_folder = m_dir->path().toStdString();
         m_target = m_folder / "font.ttf";
         testenv::writeFile(m_target, "old font A");
     }
