@@ -14,8 +14,8 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QRegularExpression>
+#include <QTextDocumentFragment>
 #include <QtTest>
 
 #include <filesystem>
@@ -126,18 +126,15 @@ private slots:
                  QStringList{QString::fromStdString(m_dialog->lastArchive().filename().string())});
         const FakePrompts::Asked report = m_prompts->messages.last();
         QCOMPARE(report.icon, Prompts::Information);
-        QTextDocument document;
-        document.setHtml(report.text);
-        QString href;
-        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
-            for (auto it = block.begin(); !it.atEnd(); ++it)
-                if (it.fragment().charFormat().isAnchor())
-                    href = it.fragment().charFormat().anchorHref();
-        QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
-        QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
+        const QString shown = QString::fromStdString(folder.string());
+        // The link as the message box's viewer takes it: no HTML escapes undone.
+        const QString href =
+            QRegularExpression("href=(['\"])(.*?)\\1").match(report.text).captured(2);
+        QCOMPARE(QUrl(href).toLocalFile(), shown);
+        QVERIFY(QTextDocumentFragment::fromHtml(report.text).toPlainText().contains(shown));
         // The reader's group names its serial, so the preferences scan does not skip it.
-        const auto devices = openIniSettings(m_v->globals->settingsDevices);
-        QCOMPARE(devices->value("SN-DLG/serial").toString(), QString("SN-DLG"));
+        QCOMPARE(openIniSettings(m_v->globals->settingsDevices)->value("SN-DLG/serial").toString(),
+                 QString("SN-DLG"));
     }
 };
 
