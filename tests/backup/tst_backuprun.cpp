@@ -91,11 +91,6 @@ class tst_backuprun : public QObject
                                         "x\ty;z" + QByteArray("ö").repeated(100).toStdString());
         return request;
     }
-    BackupResult run(const BackupRequest &request) const
-    {
-        std::atomic<bool> cancel{false};
-        return runBackup(request, cancel);
-    }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -140,7 +135,8 @@ private slots:
         BackupResult result;
         {
             PermissionsEnforced enforced;
-            result = run(request);
+            std::atomic<bool> cancel{false};
+            result = runBackup(request, cancel);
         }
         ::chmod((books / "Locked").c_str(), 0700);
         QCOMPARE(result.outcome, BackupResult::finished);

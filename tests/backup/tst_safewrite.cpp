@@ -17,12 +17,10 @@ ChunkReader pieces(std::atomic<bool> *cancelAfter)
 {
     auto left = std::make_shared<int>(3);
     return [=](char *buffer, uint64_t) -> int64_t {
-        if (*left == 0) {
-            if (cancelAfter)
-                cancelAfter->store(true);
-            return cancelAfter ? 1024 : 0;
-        }
-        --*left;
+        if (--*left < 0 && cancelAfter)
+            cancelAfter->store(true);
+        else if (*left < 0)
+            return 0;
         std::memset(buffer, 'B', 1024);
         return 1024;
     };
