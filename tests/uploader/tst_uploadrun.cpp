@@ -63,7 +63,6 @@ class tst_uploadrun : public QObject
     std::atomic<bool> m_cancel{false};
     int m_folderQuestions = 0;
     UploadSettings m_settings;
-    std::vector<UploadItem> m_items;
 
     UploadTarget target(bool createFolders = true)
     {
@@ -88,8 +87,8 @@ class tst_uploadrun : public QObject
     UploadRunResult send(const std::vector<fs::path> &files, std::optional<UploadTarget> t = {})
     {
         const Reader &reader = *m_v->reader;
-        m_items = buildUploadItems(files, reader.mainpath, reader.cardpath, m_settings).items;
-        return runUpload(m_items, t ? *t : target(), m_cancel);
+        auto items = buildUploadItems(files, reader.mainpath, reader.cardpath, m_settings).items;
+        return runUpload(items, t ? *t : target(), m_cancel);
     }
 
 private slots:
