@@ -100,9 +100,8 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         fixture::ReaderTree main(base() / "main");
         main.addExplorerDb();
-        const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
-                     QByteArray(3000, 'w'));
+        main.addRootProfile();
+        main.addFile("system/config/books.db-wal", QByteArray(3000, 'w'));
         main.addFile("system/dictionaries/Wörterbuch.dic", "main dictionary");
         main.addFile("system/fonts/Serif.ttf", QByteArray(5000, 'f'));
         main.addFile("applications/tool.app", "app");

@@ -56,9 +56,8 @@ private slots:
         m_reader->serial = "SN-DLG";
         fixture::ReaderTree main(m_reader->mainpath);
         main.addExplorerDb();
-        const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
-                     QByteArray(1000, 'w'));
+        main.addRootProfile();
+        main.addFile("system/config/books.db-wal", QByteArray(1000, 'w'));
         main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
         main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
         m_reader->db_main = m_reader->get_db_main(main.root()).path;
