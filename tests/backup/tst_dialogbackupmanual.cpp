@@ -14,8 +14,8 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QRegularExpression>
+#include <QTextDocumentFragment>
 #include <QtTest>
 
 #include <filesystem>
@@ -56,9 +56,8 @@ private slots:
         m_reader->serial = "SN-DLG";
         fixture::ReaderTree main(m_reader->mainpath);
         main.addExplorerDb();
-        const fs::path rootDb = main.addRootProfile();
-        main.addFile(rootDb.lexically_relative(main.root()).string() + "-wal",
-                     QByteArray(1000, 'w'));
+        main.addRootProfile();
+        main.addFile("system/config/books.db-wal", QByteArray(1000, 'w'));
         main.addFile("system/dictionaries/en.dic", QByteArray(100, 'd'));
         main.addFile("Books/Dune.epub", QByteArray(1024 * 1024, 'b'));
         m_reader->db_main = m_reader->get_db_main(main.root()).path;
@@ -84,13 +83,10 @@ private slots:
         for (const ProfileInfo &profile : m_reader->profiles)
             databases += fs::file_size(profile.dbPath);
         // Each part is surveyed once; any order of clicks gives the sum of what is checked.
-        for (int i = 0; i < 2; ++i) {
-            QCOMPARE(m_dialog->bytesNeeded(), databases);
-            box("cb_main")->setChecked(true);
-            box("cb_dicts")->setChecked(true);
-            QCOMPARE(m_dialog->bytesNeeded(), databases + 100 + 1024 * 1024);
-            box("cb_main")->setChecked(false);
-            box("cb_dicts")->setChecked(false);
+        for (const bool on : {false, true, false, true}) {
+            box("cb_main")->setChecked(on);
+            box("cb_dicts")->setChecked(on);
+            QCOMPARE(m_dialog->bytesNeeded(), databases + (on ? 100 + 1024 * 1024 : 0));
         }
     }
 
@@ -126,18 +122,15 @@ private slots:
                  QStringList{QString::fromStdString(m_dialog->lastArchive().filename().string())});
         const FakePrompts::Asked report = m_prompts->messages.last();
         QCOMPARE(report.icon, Prompts::Information);
-        QTextDocument document;
-        document.setHtml(report.text);
-        QString href;
-        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
-            for (auto it = block.begin(); !it.atEnd(); ++it)
-                if (it.fragment().charFormat().isAnchor())
-                    href = it.fragment().charFormat().anchorHref();
-        QCOMPARE(QUrl(href).toLocalFile(), QString::fromStdString(folder.string()));
-        QVERIFY(document.toPlainText().contains(QString::fromStdString(folder.string())));
+        const QString shown = QString::fromStdString(folder.string());
+        // The link as the message box's viewer takes it: no HTML escapes undone.
+        const QString href =
+            QRegularExpression("href=(['\"])(.*?)\\1").match(report.text).captured(2);
+        QCOMPARE(QUrl(href).toLocalFile(), shown);
+        QVERIFY(QTextDocumentFragment::fromHtml(report.text).toPlainText().contains(shown));
         // The reader's group names its serial, so the preferences scan does not skip it.
-        const auto devices = openIniSettings(m_v->globals->settingsDevices);
-        QCOMPARE(devices->value("SN-DLG/serial").toString(), QString("SN-DLG"));
+        QCOMPARE(openIniSettings(m_v->globals->settingsDevices)->value("SN-DLG/serial").toString(),
+                 QString("SN-DLG"));
     }
 };
 

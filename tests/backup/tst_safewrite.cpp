@@ -5,9 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
-
 #include <cstring>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -18,12 +17,10 @@ ChunkReader pieces(std::atomic<bool> *cancelAfter)
 {
     auto left = std::make_shared<int>(3);
     return [=](char *buffer, uint64_t) -> int64_t {
-        if (*left == 0) {
-            if (cancelAfter)
-                cancelAfter->store(true);
-            return cancelAfter ? 1024 : 0;
-        }
-        --*left;
+        if (--*left < 0 && cancelAfter)
+            cancelAfter->store(true);
+        else if (*left < 0)
+            return 0;
         std::memset(buffer, 'B', 1024);
         return 1024;
     };
@@ -35,17 +32,15 @@ class tst_safewrite : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     fs::path m_folder;
     fs::path m_target;
 
 private slots:
     void init()
     {
-        const char *tag = QTest::currentDataTag();
-        m_folder =
-            fs::path(m_dir.path().toStdString()) / QTest::currentTestFunction() / (tag ? tag : "");
-        fs::create_directories(m_folder);
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_folder = m_dir->path().toStdString();
         m_target = m_folder / "font.ttf";
         testenv::writeFile(m_target, "old font A");
     }

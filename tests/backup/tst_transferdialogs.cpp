@@ -51,8 +51,8 @@ class tst_transferdialogs : public QObject
 
     QString remembered() const
     {
-        const auto settings = openIniSettings(m_rig->globals->settingsGeneral);
-        return readString(*settings, settingskeys::pathsLastimport);
+        return readString(*openIniSettings(m_rig->globals->settingsGeneral),
+                          settingskeys::pathsLastimport);
     }
 
 private slots:

@@ -12,8 +12,7 @@ namespace {
 ProfileProgress entry(int profile, int cpage, int npage = 200, bool completed = false)
 {
     ProfileProgress p;
-    p.profileId = profile;
-    p.mappedProfileId = profile;
+    p.profileId = p.mappedProfileId = profile;
     p.cpage = cpage;
     p.npage = npage;
     p.completed = completed;
@@ -43,24 +42,17 @@ QString describe(const TransferReview &review)
     QStringList lines;
     for (const ReviewBook &b : review.books) {
         for (const ProgressGroup &g : b.groups) {
-            QString flags;
-            for (const ProgressCandidate &e : g.entries) {
-                if (e.isDestination())
-                    continue;
-                flags += QStringLiteral("%1%2%3%4,")
-                             .arg(e.sizeDiffers ? "S" : "", e.pageTotalDiffers ? "P" : "",
-                                  e.completedDiffers ? "C" : "", e.noDestination ? "N" : "");
-            }
-            QString proposal = QStringLiteral("none");
-            if (g.proposed >= 0) {
-                const ProgressCandidate &p = g.entries[size_t(g.proposed)];
-                proposal = p.isDestination() ? QStringLiteral("own")
-                                             : QStringLiteral("src%1").arg(p.sourceBookId);
-            }
-            lines << QStringLiteral("%1/%2:%3 %4")
-                         .arg(b.book.bookId)
-                         .arg(g.profileId)
-                         .arg(proposal, flags);
+            const ProgressCandidate *p = g.proposed < 0 ? nullptr : &g.entries[size_t(g.proposed)];
+            QString line = QStringLiteral("%1/%2:").arg(b.book.bookId).arg(g.profileId);
+            line += !p                   ? "none "
+                    : p->isDestination() ? "own "
+                                         : QString("src%1 ").arg(p->sourceBookId);
+            for (const ProgressCandidate &e : g.entries)
+                if (!e.isDestination())
+                    line += QStringLiteral("%1%2%3%4,")
+                                .arg(e.sizeDiffers ? "S" : "", e.pageTotalDiffers ? "P" : "",
+                                     e.completedDiffers ? "C" : "", e.noDestination ? "N" : "");
+            lines << line;
         }
     }
     return lines.join(QLatin1Char(';')) + QStringLiteral(" +%1").arg(review.unmatched.size());
