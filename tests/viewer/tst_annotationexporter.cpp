@@ -116,14 +116,6 @@ QString document(int format, const std::vector<AnnotationRecord> &rows,
     return format == 1 ? out + (rows.empty() ? "" : "</table>\r\n") + "</body></html>" : out;
 }
 
-std::vector<AnnotationRecord> pick(const QString &names)
-{
-    std::vector<AnnotationRecord> rows;
-    for (const QString &name : names.split(' '))
-        rows.push_back(fixtureRows.at(name));
-    return rows;
-}
-
 } // namespace
 
 class tst_annotationexporter : public QObject
@@ -179,10 +171,13 @@ private slots:
         const auto viewer = fixtureViewer();
         for (const int row : {2, 0, 3, 1})
             viewer->select(row, row);
+        std::vector<AnnotationRecord> rows;
+        for (const QString &name : order.split(' '))
+            rows.push_back(fixtureRows.at(name));
 
         const QString text =
             toClipboard(*viewer, export_format(format), export_sortmode(mode), contextMenu);
-        QCOMPARE(withoutTime(text), document(format, pick(order), twoBooks, !contextMenu,
+        QCOMPARE(withoutTime(text), document(format, rows, twoBooks, !contextMenu,
                                              separator.isNull() ? ";" : separator));
         QCOMPARE(m_message, QStringLiteral("Exported 4 highlights to clipboard"));
     }
