@@ -52,7 +52,6 @@ class tst_annotationtable : public QObject
 private slots:
     void initTestCase() { qRegisterMetaType<QList<QPersistentModelIndex>>(); }
 
-    // Dates show English month names whatever the locale, and nothing for times Qt cannot hold.
     void cells_data()
     {
         QTest::addColumn<bool>("notesInline");
@@ -72,6 +71,8 @@ private slots:
         row("edit: highlight alone", true, 1, 4, Qt::EditRole, text("a colour wheel"));
         row("sort title of a missing book", false, 2, 2, Qt::UserRole, 20000);
         row("unknown colour letter", false, 2, 6, 0, text("?"));
+        // English month names whatever the locale (German while reading); no overflow inside Qt
+        // for absurd times.
         row("date in English", false, 0, 0, 0, text("5 Mar 2021 09:05"),
             QDateTime(QDate(2021, 3, 5), QTime(9, 5)).toSecsSinceEpoch());
         row("latest time", false, 1, 0, 0, text(""), std::numeric_limits<qint64>::max());
