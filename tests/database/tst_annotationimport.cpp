@@ -194,16 +194,14 @@ private slots:
         int objects = 0;
         for (int i = 0; i < 20000 + named.size(); ++i) {
             const QString json = i < named.size() ? named[i] : randomJson(random);
-            QJsonParseError error{};
-            const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &error);
-            const bool isObject = error.error == QJsonParseError::NoError && document.isObject();
-            objects += isObject;
+            const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8());
+            objects += document.isObject(); // a text Qt refuses gives no document
             const QJsonObject object = document.object();
             const QString text = object.value(QLatin1String("text")).toString();
             const JsonMembers members(json, {"created", "text"});
             QString storage;
             const bool same =
-                members.isObject() == isObject && members.string(1) == text &&
+                members.isObject() == document.isObject() && members.string(1) == text &&
                 members.string(1).isNull() == text.isNull() &&
                 members.stringView(1, storage).toString() == text &&
                 members.truncatedInteger(0) == qtCreated(object.value(QLatin1String("created")));
@@ -273,22 +271,20 @@ private slots:
             {105, QVariant(QByteArray("{\"text\":\"\xff\"}")), "1535639951|Highlighted||1"},
             {106, QVariant(), "1535639951|Highlighted|note|0"},
         };
-        for (const auto &[tagId, value, expected] : rows) {
+        QStringList expected, actual;
+        for (const auto &[tagId, value, fields] : rows) {
             const int64_t oid =
                 db.addAnnotation(book, {"highlight", 0, 0, 1535639951, "Highlighted", "note"});
             db.exec(QStringLiteral("UPDATE Tags SET Val = ? WHERE ItemID = ? AND TagID = ?"),
                     {value, qlonglong(oid), tagId});
+            expected << fields;
         }
-        const auto records = imported(db.path());
-        QCOMPARE(records.size(), std::size(rows));
-        for (size_t i = 0; i < records.size(); ++i) {
-            const AnnotationRecord &r = records[i];
-            QCOMPARE(QStringLiteral("%1|%2|%3|%4")
-                         .arg(r.created)
-                         .arg(r.highlightText, r.noteText)
-                         .arg(r.color),
-                     std::get<2>(rows[i]));
-        }
+        for (const AnnotationRecord &r : imported(db.path()))
+            actual << QStringLiteral("%1|%2|%3|%4")
+                          .arg(r.created)
+                          .arg(r.highlightText, r.noteText)
+                          .arg(r.color);
+        QCOMPARE(actual, expected);
     }
 
     void import_nullColumns()

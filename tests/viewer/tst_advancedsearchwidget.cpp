@@ -113,7 +113,6 @@ private slots:
         log.clear();
         widget->setEarliestDate(older.toSecsSinceEpoch());
         QCOMPARE(from->minimumDateTime(), older);
-        QCOMPARE(from->dateTime(), now.addMonths(-1));
         QCOMPARE(log.mid(log.size() - 2),
                  QStringList({entry("dateFrom", now.addMonths(-1)), "filterChanged 2"}));
         log.clear();
@@ -127,7 +126,6 @@ private slots:
     void pastWeek_thenEditingByHand_switchesToCustom()
     {
         widget->setPreset(PresetPastWeek);
-        QCOMPARE(from->dateTime(), now.addDays(-7));
         QCOMPARE(log, QStringList({entry("dateFrom", now.addDays(-7)), "filterChanged 1"}));
         log.clear();
         QTest::keyClick(from, Qt::Key_Up);

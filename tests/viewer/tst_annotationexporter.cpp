@@ -13,7 +13,6 @@
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QMimeData>
-#include <QRect>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -66,13 +65,6 @@ std::unique_ptr<Viewer> fixtureViewer()
     return viewer;
 }
 
-// A creation time as the table's date column shows it.
-QString shown(int64_t created)
-{
-    return QLocale::c().toString(QDateTime::fromSecsSinceEpoch(created),
-                                 QStringLiteral("d MMM yyyy hh:mm"));
-}
-
 QString withoutTime(QString text)
 {
     static const QRegularExpression stamp(
@@ -99,7 +91,9 @@ QString document(int format, const std::vector<AnnotationRecord> &rows,
         const QString page = QString::number(row.page), text = row.highlightText,
                       noteText = row.noteText.isEmpty() ? "" : "[" + row.noteText + "]",
                       header = info.title + " (" + info.author + ")",
-                      rule = QString(std::min(int(header.size()), 80), '=');
+                      rule = QString(std::min(int(header.size()), 80), '='),
+                      shown = QLocale::c().toString(QDateTime::fromSecsSinceEpoch(row.created),
+                                                    QStringLiteral("d MMM yyyy hh:mm"));
         const QStringList bookStarts{
             "\r\n" + rule + "\r\n" + header + "\r\n" + rule + "\r\n\r\n",
             (i > 0 ? "</table>\r\n" : "") + QString("<table><tr><th colspan=3>") + header +
@@ -115,19 +109,11 @@ QString document(int format, const std::vector<AnnotationRecord> &rows,
                            "<tr><td>" + page + "</td><td>" + text + "</td><td>" + noteText +
                                "</td></tr>\r\n",
                            csv.join(sep) + "\r\n",
-                           "> " + text + "\n\n*p. " + page + ", " + shown(row.created) + "*\n\n" +
+                           "> " + text + "\n\n*p. " + page + ", " + shown + "*\n\n" +
                                (row.noteText.isEmpty() ? "" : row.noteText + "\n\n")}
                    .at(format);
     }
     return format == 1 ? out + (rows.empty() ? "" : "</table>\r\n") + "</body></html>" : out;
-}
-
-std::vector<AnnotationRecord> pick(const QString &names)
-{
-    std::vector<AnnotationRecord> rows;
-    for (const QString &name : names.split(' '))
-        rows.push_back(fixtureRows.at(name));
-    return rows;
 }
 
 } // namespace
@@ -185,10 +171,13 @@ private slots:
         const auto viewer = fixtureViewer();
         for (const int row : {2, 0, 3, 1})
             viewer->select(row, row);
+        std::vector<AnnotationRecord> rows;
+        for (const QString &name : order.split(' '))
+            rows.push_back(fixtureRows.at(name));
 
         const QString text =
             toClipboard(*viewer, export_format(format), export_sortmode(mode), contextMenu);
-        QCOMPARE(withoutTime(text), document(format, pick(order), twoBooks, !contextMenu,
+        QCOMPARE(withoutTime(text), document(format, rows, twoBooks, !contextMenu,
                                              separator.isNull() ? ";" : separator));
         QCOMPARE(m_message, QStringLiteral("Exported 4 highlights to clipboard"));
     }
@@ -299,46 +288,29 @@ private slots:
             QCOMPARE(setting(settingskeys::pathsLastAnnExportfile), tmp("before.txt"));
     }
 
-    // Rectangles (column, row, width, height) of the proxy selected, then deselected.
-    void selectedRows_matchesSelectionModel_data()
-    {
-        QTest::addColumn<QVector<QRect>>("selected");
-        QTest::addColumn<QVector<QRect>>("deselected");
-        QTest::newRow("row pieced from columns")
-            << QVector<QRect>{QRect(0, 3, 7, 1), QRect(4, 1, 3, 1), QRect(0, 1, 4, 1)}
-            << QVector<QRect>{};
-        QTest::newRow("cell deselected from a block")
-            << QVector<QRect>{QRect(0, 0, 7, 4)} << QVector<QRect>{QRect(5, 2, 1, 1)};
-        // Seeded random blocks, some taken away again.
-        std::mt19937 random(20240611);
-        const auto block = [&random] {
-            std::uniform_int_distribution<int> column(0, 6), rowAt(0, 3);
-            const int left = column(random), top = rowAt(random);
-            return QRect(left, top, std::uniform_int_distribution<int>(1, 7 - left)(random),
-                         std::uniform_int_distribution<int>(1, 4 - top)(random));
-        };
-        for (int i = 0; i < 200; ++i) {
-            QVector<QRect> selected, deselected;
-            for (int n = 1 + int(random() % 4); n > 0; --n)
-                selected.append(block());
-            for (int n = int(random() % 3); n > 0; --n)
-                deselected.append(block());
-            QTest::addRow("random %d", i) << selected << deselected;
-        }
-    }
-
+    // Seeded random blocks of the proxy selected, some taken away again: rows pieced from
+    // column ranges, cells deselected from a block.
     void selectedRows_matchesSelectionModel()
     {
-        QFETCH(QVector<QRect>, selected);
-        QFETCH(QVector<QRect>, deselected);
         const auto viewer = fixtureViewer();
         QItemSelectionModel &selection = viewer->selection;
-        for (const QRect &rect : selected + deselected)
-            selection.select(QItemSelection(viewer->proxy.index(rect.top(), rect.left()),
-                                            viewer->proxy.index(rect.bottom(), rect.right())),
-                             selected.removeOne(rect) ? QItemSelectionModel::Select
-                                                      : QItemSelectionModel::Deselect);
-        QCOMPARE(ExportFormatter::selectedRows(selection), selection.selectedRows(0));
+        std::mt19937 random(20240611);
+        const auto block = [&random, &viewer] {
+            std::uniform_int_distribution<int> column(0, 6), rowAt(0, 3);
+            const int left = column(random), top = rowAt(random);
+            const int right = std::uniform_int_distribution<int>(left, 6)(random);
+            const int bottom = std::uniform_int_distribution<int>(top, 3)(random);
+            return QItemSelection(viewer->proxy.index(top, left),
+                                  viewer->proxy.index(bottom, right));
+        };
+        for (int i = 0; i < 200; ++i) {
+            selection.clear();
+            for (int n = 1 + int(random() % 4); n > 0; --n)
+                selection.select(block(), QItemSelectionModel::Select);
+            for (int n = int(random() % 3); n > 0; --n)
+                selection.select(block(), QItemSelectionModel::Deselect);
+            QCOMPARE(ExportFormatter::selectedRows(selection), selection.selectedRows(0));
+        }
     }
 
     void manySingleRowRanges_allRowsExported()

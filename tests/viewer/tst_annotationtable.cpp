@@ -59,9 +59,10 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("role");
         QTest::addColumn<QVariant>("expected");
+        QTest::addColumn<qint64>("created"); // 0: as made by smallReader()
         const auto row = [](const char *name, bool notesInline, int row, int column, int role,
-                            const QVariant &expected) {
-            QTest::newRow(name) << notesInline << row << column << role << expected;
+                            const QVariant &expected, qint64 created = 0) {
+            QTest::newRow(name) << notesInline << row << column << role << expected << created;
         };
         const auto text = [](const char *value) { return QVariant(QString::fromUtf8(value)); };
         row("inline note without highlight", true, 2, 4, 0, text("\n\n[note only]"));
@@ -70,6 +71,12 @@ private slots:
         row("edit: highlight alone", true, 1, 4, Qt::EditRole, text("a colour wheel"));
         row("sort title of a missing book", false, 2, 2, Qt::UserRole, 20000);
         row("unknown colour letter", false, 2, 6, 0, text("?"));
+        // English month names whatever the locale (German while reading); no overflow inside Qt
+        // for absurd times.
+        row("date in English", false, 0, 0, 0, text("5 Mar 2021 09:05"),
+            QDateTime(QDate(2021, 3, 5), QTime(9, 5)).toSecsSinceEpoch());
+        row("latest time", false, 1, 0, 0, text(""), std::numeric_limits<qint64>::max());
+        row("earliest time", false, 2, 0, 0, text(""), std::numeric_limits<qint64>::min());
     }
 
     void cells()
@@ -79,53 +86,40 @@ private slots:
         QFETCH(int, column);
         QFETCH(int, role);
         QFETCH(QVariant, expected);
-        ViewerRig viewer(smallReader());
+        QFETCH(qint64, created);
+        auto reader = smallReader();
+        if (created != 0)
+            reader->annotations[size_t(row)].created = created;
+        ViewerRig viewer(reader);
         viewer.table.notesInline = notesInline;
         viewer.table.rowHighlightColorAsText = true;
+        QLocale::setDefault(QLocale(QLocale::German));
         const QVariant value = cell(viewer.table, row, column, role);
+        QLocale::setDefault(QLocale::c());
         QCOMPARE(value.userType(), expected.userType());
         QCOMPARE(value, expected);
     }
 
-    // English month names whatever the locale; no overflow inside Qt for absurd times.
-    void date_fixedEnglishFormat_outOfRangeEmpty()
-    {
-        QLocale::setDefault(QLocale(QLocale::German));
-        auto reader = smallReader();
-        reader->annotations[0].created =
-            QDateTime(QDate(2021, 3, 5), QTime(9, 5)).toSecsSinceEpoch();
-        reader->annotations[1].created = std::numeric_limits<qint64>::max();
-        reader->annotations[2].created = std::numeric_limits<qint64>::min();
-        ViewerRig viewer(reader);
-        const QString shown = cell(viewer.table, 0, 0).toString();
-        QLocale::setDefault(QLocale::c());
-        QCOMPARE(shown, QStringLiteral("5 Mar 2021 09:05"));
-        QCOMPARE(cell(viewer.table, 1, 0).toString(), QString());
-        QCOMPARE(cell(viewer.table, 2, 0).toString(), QString());
-    }
-
     // Modes -1 whole row, 3 page, 4 highlight and note, 6 colour column; codes without a
-    // display colour paint nothing.
+    // display colour (oid 3's orange) paint nothing.
     void background_byMode()
     {
         ViewerRig viewer(smallReader());
-        for (const auto &[mode, painted] : {std::pair<int, QList<int>>{-1, {0, 1, 2, 3, 4, 5, 6}},
-                                            {3, {3}},
-                                            {4, {4, 5}},
-                                            {6, {6}},
-                                            {-2, {}},
-                                            {5, {}}}) {
+        QStringList styles; // the Qt::BrushStyle of each cell of oids 2 and 3
+        for (const int mode : {-1, 3, 4, 6, -2, 5}) {
             viewer.table.rowHighlightColorMode = mode;
-            QList<int> columns;
-            for (int column = 0; column < 7; ++column) {
-                if (cell(viewer.table, 1, column, Qt::BackgroundRole).value<QBrush>().style() ==
-                    Qt::SolidPattern)
-                    columns << column;
-                QVERIFY(cell(viewer.table, 2, column, Qt::BackgroundRole).value<QBrush>().style() ==
-                        Qt::NoBrush);
+            for (const int row : {1, 2}) {
+                QString cells;
+                for (int column = 0; column < 7; ++column)
+                    cells += QString::number(cell(viewer.table, row, column, Qt::BackgroundRole)
+                                                 .value<QBrush>()
+                                                 .style());
+                styles << cells;
             }
-            QCOMPARE(columns, painted);
         }
+        QCOMPARE(styles.join(' '),
+                 QStringLiteral("1111111 0000000 0001000 0000000 0000110 0000000 "
+                                "0000001 0000000 0000000 0000000 0000000 0000000"));
     }
 
     // The proxy follows the table: display options, a reload with new keys, newer rows.
@@ -206,7 +200,6 @@ private slots:
         const testhelpers::LogRecorder log;
         annotationTableSortFilterProxyModel &proxy = viewer.proxy;
         proxy.setSearchPattern(QStringLiteral("("));
-        QCOMPARE(proxy.rowCount(), 0);
         proxy.hiddenColors = QSet<int>(hiddenColours.begin(), hiddenColours.end());
         if (!bounds.isEmpty()) {
             proxy.dateFrom = bounds[0];
@@ -347,7 +340,6 @@ private slots:
         QCOMPARE(editor != nullptr, column != 0);
         if (!editor)
             return;
-        QCOMPARE(editor->toPlainText(), markup);
         QTest::keyClicks(editor, QStringLiteral("typed"));
         QCOMPARE(editor->toPlainText(), markup);
         QSignalSpy changed(&viewer.table, &QAbstractItemModel::dataChanged);
