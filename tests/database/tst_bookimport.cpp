@@ -147,12 +147,8 @@ private slots:
         QFETCH(QVector<int>, expected);
         fixture::ExplorerDb db(path("explorer-3.db"));
         const int64_t read = db.addBook({"Read", "Reader"});
-        for (const int profile : {3, 1, 2}) {
-            fixture::ProgressSpec progress;
-            progress.profileId = profile;
-            progress.cpage = profile * 10;
-            db.addProgress(read, progress);
-        }
+        for (const int profile : {3, 1, 2})
+            db.addProgress(read, {profile, "at " + std::to_string(profile)});
         db.addBook({"Never opened", "Nobody"});
         std::vector<ExplorerBook> books;
         QVERIFY(readExplorerBooks(db.path(), books, isDestination, map));
@@ -161,7 +157,7 @@ private slots:
         QVector<int> found;
         for (const ProfileProgress &progress : books[0].progress) {
             QCOMPARE(progress.isDestination, isDestination);
-            QCOMPARE(progress.cpage, progress.profileId * 10);
+            QCOMPARE(progress.position, QStringLiteral("at %1").arg(progress.profileId));
             found << progress.profileId << progress.mappedProfileId;
         }
         QCOMPARE(found, expected);
