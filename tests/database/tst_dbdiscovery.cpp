@@ -6,7 +6,6 @@
 #include "support/testhelpers.h"
 
 #include <QSqlDatabase>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,17 +17,21 @@ using fixture::ExplorerLayout;
 using testhelpers::BrokenDb;
 
 Q_DECLARE_METATYPE(ExplorerLayout)
-Q_DECLARE_METATYPE(BrokenDb)
 
 namespace {
 
-QStringList names(const std::vector<ProfileInfo> &profiles)
+// Name, write time and where each profile was found, in the list's order.
+QStringList summary(const std::vector<ProfileInfo> &profiles)
 {
     QStringList result;
-    for (const ProfileInfo &profile : profiles)
-        result.append(toQString(profile.name));
+    for (const ProfileInfo &p : profiles)
+        result << QStringLiteral("%1 %2%3%4")
+                      .arg(toQString(p.name))
+                      .arg(p.writeTime)
+                      .arg(p.onCard ? " card" : "", p.fromMirror ? " mirror" : "");
     return result;
 }
+
 } // namespace
 
 class tst_dbdiscovery : public QObject
@@ -44,38 +47,32 @@ class tst_dbdiscovery : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void cleanup()
     {
         // Every query removes its connection again.
-        QVERIFY(!QSqlDatabase::contains(QStringLiteral("profilequery")));
+        QVERIFY(QSqlDatabase::connectionNames().isEmpty());
     }
 
     void findExplorerDb_searchOrder_data()
     {
         QTest::addColumn<QList<ExplorerLayout>>("present");
         QTest::addColumn<QString>("expected"); // relative to the mount; empty: none
-        QTest::addColumn<int>("version");
         using L = ExplorerLayout;
-        QTest::newRow("none") << QList<L>{} << QString() << 0;
-        QTest::newRow("in system 2")
-            << QList<L>{L::InSystem2} << QStringLiteral("system/explorer-2.db") << 2;
+        QTest::newRow("none") << QList<L>{} << QString();
+        QTest::newRow("in system 2") << QList<L>{L::InSystem2} << "system/explorer-2.db";
         QTest::newRow("own folder before system")
-            << QList<L>{L::InSystem2, L::OwnFolder2}
-            << QStringLiteral("system/explorer-2/explorer-2.db") << 2;
+            << QList<L>{L::InSystem2, L::OwnFolder2} << "system/explorer-2/explorer-2.db";
         QTest::newRow("3 in system before 2 in own folder")
-            << QList<L>{L::OwnFolder2, L::InSystem3} << QStringLiteral("system/explorer-3.db") << 3;
+            << QList<L>{L::OwnFolder2, L::InSystem3} << "system/explorer-3.db";
         QTest::newRow("all four") << QList<L>{L::InSystem2, L::OwnFolder2, L::InSystem3,
                                               L::OwnFolder3}
-                                  << QStringLiteral("system/explorer-3/explorer-3.db") << 3;
+                                  << "system/explorer-3/explorer-3.db";
     }
 
     void findExplorerDb_searchOrder()
     {
         QFETCH(QList<ExplorerLayout>, present);
         QFETCH(QString, expected);
-        QFETCH(int, version);
         fixture::ReaderTree tree = newTree();
         tree.addDirectory("system/explorer-3"); // an empty folder is no database
         for (const ExplorerLayout layout : present)
@@ -83,7 +80,8 @@ private slots:
         const ExplorerDbInfo found = findExplorerDb(tree.root());
         QCOMPARE(toQString(found.path),
                  expected.isEmpty() ? QString() : toQString(tree.root() / toPath(expected)));
-        QCOMPARE(int(found.version), version);
+        // explorer-N.db is of version N; none is 0.
+        QCOMPARE(int(found.version), expected.mid(expected.lastIndexOf('-') + 1, 1).toInt());
     }
 
     void findExplorerDb_statFails_findsNone()
@@ -99,20 +97,20 @@ private slots:
     {
         fixture::ReaderTree tree = newTree();
         const fs::path root = tree.addRootProfile(), anna = tree.addProfile("Anna");
-        tree.setWriteTime(root, 1600000000);
+        tree.setWriteTime(root, 1000);
+        tree.setWriteTime(anna, 2000);
         std::vector<ProfileInfo> main, card, mirror;
         QCOMPARE(scanProfiles(tree.root(), 0, main), 1);
         QCOMPARE(scanProfiles(tree.root(), 2, card), 1);
         QCOMPARE(scanProfiles(tree.root(), -1, mirror), 1);
-        QVERIFY(mirror.front().name == "root" && mirror.front().fromMirror);
+        QCOMPARE(summary(main) + summary(card) + summary(mirror),
+                 (QStringList{"root 1000", "Anna 2000 card", "root 1000 mirror"}));
         const ProfileInfo &r = main.front(), &a = card.front();
-        QVERIFY(r.name == "root" && r.directory == root.parent_path() && r.dbPath == root);
-        QCOMPARE(toQString(r.dbPathRelative), QStringLiteral("system/config/books.db"));
-        QVERIFY(r.writeTime == 1600000000 && r.size == int64_t(fs::file_size(root)));
-        QVERIFY(!r.onCard && !r.fromMirror && a.onCard && !a.fromMirror);
-        QVERIFY(a.name == "Anna" && a.directory == anna.parent_path().parent_path());
-        QCOMPARE(toQString(a.dbPathRelative),
-                 QStringLiteral("system/profiles/Anna/config/books.db"));
+        QVERIFY(r.directory == root.parent_path() && r.dbPath == root &&
+                r.size == int64_t(fs::file_size(root)));
+        QVERIFY(a.directory == anna.parent_path().parent_path());
+        QCOMPARE(toQString(r.dbPathRelative) + ' ' + toQString(a.dbPathRelative),
+                 QStringLiteral("system/config/books.db system/profiles/Anna/config/books.db"));
     }
 
     void scanProfiles_orderAndRescans()
@@ -129,30 +127,28 @@ private slots:
 
         std::vector<ProfileInfo> profiles;
         QCOMPARE(scanProfiles(device.root(), 0, profiles), 3);
-        QCOMPARE(names(profiles), (QStringList{"\u65e5\u672c", "Anna", "J\u00fcrgen"}));
+        QCOMPARE(summary(profiles),
+                 (QStringList{"\u65e5\u672c 3000", "Anna 2000", "J\u00fcrgen 1000"}));
         QCOMPARE(scanProfiles(device.root(), 0, profiles), 0); // nothing new, nothing doubled
         // A newer write refreshes and re-sorts; an older time (a restored copy) does not.
         fixture::BooksDb(anna).addBook("Emma", "Jane Austen");
         device.setWriteTime(anna, 5000);
         device.setWriteTime(device.root() / "system/profiles/J\u00fcrgen/config/books.db", 10);
         QCOMPARE(scanProfiles(device.root(), 0, profiles), 1);
-        QCOMPARE(names(profiles), (QStringList{"Anna", "\u65e5\u672c", "J\u00fcrgen"}));
+        QCOMPARE(summary(profiles),
+                 (QStringList{"Anna 5000", "\u65e5\u672c 3000", "J\u00fcrgen 1000"}));
         QCOMPARE(profiles[0].size, static_cast<int64_t>(fs::file_size(anna)));
-        QCOMPARE(profiles.back().writeTime, int64_t{1000});
         // The mirror's record comes first and the device's stays for the mirror to copy
-        // from; every "make local mirror" rescans it without adding the profile again.
+        // from; every "make local mirror" rescans it without adding the profile again. The
+        // same name on the card is a profile of its own.
         QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 1);
-        QVERIFY(profiles.front().fromMirror);
-        QCOMPARE(toQString(profiles.front().dbPath),
-                 toQString(mirror.root() / "system/profiles/Anna/config/books.db"));
         QCOMPARE(scanProfiles(mirror.root(), -1, profiles), 0);
         QCOMPARE(scanProfiles(device.root(), 0, profiles), 0);
-        QCOMPARE(profiles.size(), size_t(4));
-        QVERIFY(!profiles[1].fromMirror);
-        // The same name on the card is a profile of its own.
         QCOMPARE(scanProfiles(card.root(), 2, profiles), 1);
-        QCOMPARE(profiles.size(), size_t(5));
-        QVERIFY(profiles[2].onCard);
+        QCOMPARE(summary(profiles), (QStringList{"Anna 5000 mirror", "Anna 5000", "Anna 4000 card",
+                                                 "\u65e5\u672c 3000", "J\u00fcrgen 1000"}));
+        QCOMPARE(toQString(profiles.front().dbPath),
+                 toQString(mirror.root() / "system/profiles/Anna/config/books.db"));
     }
 
     void scanProfiles_nothingUsable_data()
@@ -205,33 +201,30 @@ private slots:
         QCOMPARE(scanProfiles(tree.root(), 2, profiles), 0);
     }
 
-    void queryProfileIds_rowsInQueryOrder()
+    void queryProfileIds_rowsOrNoneUntouched_data()
     {
+        QTest::addColumn<int>("kind"); // a BrokenDb, or -1: a database with three profiles
+        QTest::newRow("three profiles") << -1;
+        QTest::newRow("missing") << int(BrokenDb::Missing);
+        QTest::newRow("not SQLite") << int(BrokenDb::NotSqlite);
+        QTest::newRow("no profiles table") << int(BrokenDb::Empty);
+    }
+
+    void queryProfileIds_rowsOrNoneUntouched()
+    {
+        QFETCH(int, kind);
+        const fixture::ProfileRows rows{{1, "default"}, {2, "Anna"}, {7, "J\u00fcrgen \U0001F600"}};
         fixture::ReaderTree tree = newTree();
-        const std::vector<std::pair<int, std::string>> rows{
-            {1, "default"}, {2, "Anna"}, {7, "J\u00fcrgen \U0001F600"}};
-        const fs::path db = tree.addExplorerDb(ExplorerLayout::OwnFolder3, rows);
-        const testhelpers::LogRecorder log; // also Qt's "connection is still in use"
-        QVERIFY(queryProfileIds(db) == rows);
-        QVERIFY2(log.warnings().isEmpty(), log.joined());
-    }
-
-    void queryProfileIds_unusableFile_emptyAndUntouched_data()
-    {
-        QTest::addColumn<BrokenDb>("kind");
-        QTest::newRow("missing") << BrokenDb::Missing;
-        QTest::newRow("not SQLite") << BrokenDb::NotSqlite;
-        QTest::newRow("no profiles table") << BrokenDb::Empty;
-    }
-
-    void queryProfileIds_unusableFile_emptyAndUntouched()
-    {
-        QFETCH(BrokenDb, kind);
-        const fs::path db = newTree().root() / "system" / "explorer-3.db";
-        testhelpers::writeBrokenDatabase(db, kind); // the folder is there in any case
+        const fs::path db = tree.root() / "system" / "explorer-3.db";
+        if (kind < 0)
+            tree.addExplorerDb(ExplorerLayout::InSystem3, rows);
+        else
+            testhelpers::writeBrokenDatabase(db, BrokenDb(kind)); // the folder is there anyway
         const QByteArray bytes = testenv::readFile(db);
-        QVERIFY(queryProfileIds(db).empty());
-        QCOMPARE(fs::exists(db), kind != BrokenDb::Missing); // the read-only open creates nothing
+        const testhelpers::LogRecorder log; // also Qt's "connection is still in use"
+        QVERIFY(queryProfileIds(db) == (kind < 0 ? rows : fixture::ProfileRows{}));
+        QCOMPARE(log.warnings().isEmpty(), kind < 0);             // a broken file is reported
+        QCOMPARE(fs::exists(db), kind != int(BrokenDb::Missing)); // read-only opens create nothing
         QCOMPARE(testenv::readFile(db), bytes);
     }
 };
