@@ -26,7 +26,7 @@ using namespace updatecheck;
 
 namespace {
 
-/// Answers every request with `response` (raw HTTP), or never when that is "silent".
+/// Answers every request with `response` (raw HTTP).
 class ManifestServer : public QObject
 {
 public:
@@ -40,7 +40,7 @@ public:
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++requests;
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    if (socket->readAll().endsWith("\r\n\r\n") && response != "silent") {
+                    if (socket->readAll().endsWith("\r\n\r\n")) {
                         socket->write(response);
                         socket->disconnectFromHost();
                     }
@@ -74,14 +74,14 @@ private slots:
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     }
 
-    void rules_manifestUrlAndDueDate()
+    void rules_versionUrlAndDueDate()
     {
-        QVERIFY(parseManifest("1.2.3.4;0123456789ab") && !parseManifest("1.2.3.4;0123456789abc"));
-        QVERIFY(parseManifest("99999.0.0.1;01234567"));
-        QVERIFY(isNewer({1, 2, 3, 5}, {1, 2, 3, 4}) && !isNewer({1, 1, 9, 9}, {1, 2, 3, 4}));
-        for (const char *body :
-             {"OK", "99999999999.0.0.0;", "999999.0.0.1;", "1.2.3.4", "-1.2.3.4;"})
+        // A manifest newer than 1.2.3.4, one not newer, and ones that are no manifest.
+        QVERIFY(isNewer(parseManifest("1.2.3.5;").value(), {1, 2, 3, 4}));
+        QVERIFY(!isNewer(parseManifest("1.1.9.9;0123456789ab").value(), {1, 2, 3, 4}));
+        for (const char *body : {"OK", "999999.0.0.1;", "1.2.3.4", "1.2.3.4;0123456789abc"})
             QVERIFY2(!parseManifest(body), body);
+        // Only https, and the test override only for a loopback host.
         const QString site = QStringLiteral("https://marlox.org/v.txt");
         QVERIFY(manifestUrl(QStringLiteral("http://marlox.org/v"), QString()).isEmpty());
         QCOMPARE(manifestUrl(site, QStringLiteral("https://a.example/v")).toString(), site);
@@ -115,7 +115,7 @@ private slots:
 
     void check_replies_data()
     {
-        QTest::addColumn<QByteArray>("response"); // "closed": no server; "silent": no answer
+        QTest::addColumn<QByteArray>("response"); // "closed": no server
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("box");            // empty: no box
         QTest::addColumn<qint64>("lastupdateShift"); // stored = now + shift; 1: untouched
@@ -125,15 +125,9 @@ private slots:
         };
         const qint64 retry = -14 * day + 3 * day; // interval 1 is 14 days: again in three
         row("newer", http(200, "99999.0.0.0;"), manual, "Update found", 0);
-        row("same, manual", http(200, MARLOX_VERSION ";"), manual, "No update found.", 0);
         row("same, automatic", http(200, MARLOX_VERSION ";"), automatic, "", 0);
-        row("long page, automatic", http(200, QByteArray(100000, 'x')), automatic, "", retry);
         row("not a manifest", http(200, "OK"), manual, "Malformed update manifest", 1);
-        row("404", http(404, "gone"), manual, "Update file not found.", -14 * day + 7 * day);
-        row("500, automatic", http(500, "99999.0.0.0;"), automatic, "Failed to update Code 401",
-            retry);
         row("closed port", "closed", automatic, "Failed to update Code 1", retry);
-        row("never answers", "silent", manual, "Failed to update Code 5", 1);
     }
     void check_replies()
     {
@@ -149,7 +143,6 @@ private slots:
         }
         writeSettings("[updates]\nupdateInterval=1\nlastupdate=5\n");
         newWindow();
-        m_window->setUpdateTimeout(response == "silent" ? 300 : updatecheck::requestTimeoutMs);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         m_window->updateCheckMain(updateMode(mode));
         QVERIFY(!checkAction()->isEnabled());
@@ -161,6 +154,8 @@ private slots:
         QCOMPARE(m_prompts->messages.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty())
             QCOMPARE(m_prompts->messages.last().title, box);
+        // A newer version opens the website through the desktop's handler (faked here).
+        QCOMPARE(m_prompts->openedUrls.size(), box == QLatin1String("Update found") ? 1 : 0);
         const qint64 stored = lastupdate();
         if (lastupdateShift == 1) {
             QCOMPARE(stored, qint64(5));
