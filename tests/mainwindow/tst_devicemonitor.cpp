@@ -56,7 +56,10 @@ private slots:
 
     void plugInAndPull_selectorAndRegistryFollowWithoutRescan()
     {
-        openWindow("");
+        // Automatic update checks off: no window of these tests may ask the network.
+        fixture::ReaderTree(m_root->path().toStdString())
+            .addFile("marlox.conf", "[updates]\nupdateInterval=0\n");
+        m_window = std::make_unique<MainWindow>(m_registry, m_registry->msgchannel, m_globals);
         QVERIFY(m_window->startDeviceMonitor(std::make_shared<UdevDeviceMonitor>(), 1));
         auto *selector = m_window->findChild<QComboBox *>(QStringLiteral("device_cbox"));
 
@@ -86,21 +89,7 @@ private slots:
         QVERIFY(m_window->currentSerial().isEmpty());
     }
 
-    void disabledInSettings_notStarted()
-    {
-        openWindow("[settings]\ndisable_devicemonitor=true\n");
-        QVERIFY(!m_window->startDeviceMonitor(std::make_shared<UdevDeviceMonitor>(), 1));
-    }
-
 private:
-    void openWindow(const QByteArray &settings)
-    {
-        // Automatic update checks off: no window of these tests may ask the network.
-        fixture::ReaderTree(m_root->path().toStdString())
-            .addFile("marlox.conf", "[updates]\nupdateInterval=0\n" + settings);
-        m_window = std::make_unique<MainWindow>(m_registry, m_registry->msgchannel, m_globals);
-    }
-
     // A PocketBook block device with serial PB1 and the extra properties `more` (key, value, ...).
     QByteArray addDevice(const char *name, const QList<QByteArray> &more,
                          const QByteArray &parent = {})

@@ -225,7 +225,8 @@ private slots:
     void mirror_toggleOnKeptVirtualReader_keepsItsKind()
     {
         plugIn("SN-A", "mnt/a", "First", "/dev/sdb");
-        writeDevices("[SN-A]\nserial=SN-A\nreaderType=2\nvendor=1\nname=First\n");
+        fixture::ReaderTree(m_globals->datadir)
+            .addFile("devices.conf", "[SN-A]\nserial=SN-A\nreaderType=2\nvendor=1\nname=First\n");
         newWindow();
         mirrorAction()->trigger();
         QCOMPARE(readerType("SN-A"), 2);
@@ -251,15 +252,6 @@ private slots:
         QVERIFY(menuAction(m_window->viewerToolsMenu(), "Search Case-sensitive")->isChecked());
         QCOMPARE(child<QComboBox>("export_format")->currentIndex(), 2);
         QCOMPARE(child<QLineEdit>("search_title")->text(), QStringLiteral("Dune"));
-    }
-
-    void settings_unreadable_warnsOnce()
-    {
-        fs::remove(m_globals->settingsGeneral);
-        fs::create_directories(m_globals->settingsGeneral);
-        newWindow();
-        QCOMPARE(m_prompts->messages.size(), 1);
-        QCOMPARE(m_prompts->messages.first().title, QStringLiteral("Settings NOT loaded"));
     }
 
 private:
@@ -317,11 +309,6 @@ private:
     {
         // Automatic update checks off: no window of these tests may ask the network.
         fixture::ReaderTree(dir("")).addFile("marlox.conf", "[updates]\nupdateInterval=0\n" + ini);
-    }
-
-    void writeDevices(const QByteArray &ini)
-    {
-        fixture::ReaderTree(m_globals->datadir).addFile("devices.conf", ini);
     }
 
     int readerType(const QString &serial) const

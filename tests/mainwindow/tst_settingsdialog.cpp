@@ -130,30 +130,24 @@ private slots:
         QCOMPARE(m_globals->datadir, old);
     }
 
-    void datadirButtonsOff_nothingWritten_data()
-    {
-        QTest::addColumn<bool>("unloadable");
-        QTest::newRow("data directory fixed by the command line") << false;
-        QTest::newRow("unloadable settings file") << true;
-    }
+    // With the data directory fixed by the command line, or a settings file that could not
+    // be read, the folder buttons are off and OK writes nothing over what is there.
     void datadirButtonsOff_nothingWritten()
     {
-        QFETCH(bool, unloadable);
-        if (unloadable)
-            fs::create_directories(m_globals->settingsGeneral); // a folder where the file belongs
-        else
-            m_globals = std::make_shared<globalsClass>(false, path("cli").string(),
-                                                       path("cli/data").string(), path("share"),
-                                                       path("config"));
-        settingsDialog dialog(m_globals);
-        for (const char *name : {"gn_datadir_browse", "gn_datadir_default"})
-            QVERIFY(!dialog.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
-        dialog.accept();
-        QCOMPARE(m_prompts->messages.size(), unloadable ? 1 : 0); // warned once, when opened
-        if (unloadable)
-            QVERIFY(fs::is_empty(m_globals->settingsGeneral));
-        else
-            QVERIFY(!openIniSettings(m_globals->settingsGeneral)->contains(keys::pathsDatadir));
+        const auto acceptWithButtonsOff = [this] {
+            settingsDialog dialog(m_globals);
+            for (const char *name : {"gn_datadir_browse", "gn_datadir_default"})
+                QVERIFY(!dialog.findChild<QPushButton *>(QLatin1String(name))->isEnabled());
+            dialog.accept();
+        };
+        fs::create_directories(m_globals->settingsGeneral); // a folder where the file belongs
+        acceptWithButtonsOff();
+        QCOMPARE(m_prompts->messages.size(), 1); // warned once, when opened
+        QVERIFY(fs::is_empty(m_globals->settingsGeneral));
+        m_globals = std::make_shared<globalsClass>(
+            false, path("cli").string(), path("cli/data").string(), path("share"), path("config"));
+        acceptWithButtonsOff();
+        QVERIFY(!openIniSettings(m_globals->settingsGeneral)->contains(keys::pathsDatadir));
     }
 
 private:
