@@ -50,10 +50,12 @@ QString randomAnchor(QRandomGenerator &random)
 {
     static const QStringList parts[] = {
         {"pbr:/", "pbr:/", "PBR:/"},
-        QStringLiteral("word|ab|words|\u00f6\u00f6|ab\u20ac|\U0001F600| \tword|wor |").split('|'),
+        QStringLiteral("word|ab|words|\u00f6\u00f6|ab\u20ac|\U0001F600| \tword|wor |").split('|')
+            << QString(QChar(0xd800)) + "w", // an unpaired surrogate is '?' in UTF-8
         {"?page=", "?page= ", "?Page=", "page="},
         {"&offs=", "&offs=\n", "&off="},
-        QStringLiteral("#x|##epubcfi(/6/4)|#|# \t|x#y|").split(QLatin1Char('|')),
+        QStringLiteral("#x|##epubcfi(/6/4)|#|# \t|x#y|").split('|')
+            << QString::fromLatin1("#\0x", 3),
         {QString(), "-", "+", "00"}};
     const auto number = [&random]() {
         const qint64 value = random.bounded(4) == 0 ? qint64(random.generate() % (1u << 31))
@@ -71,11 +73,11 @@ QString randomJson(QRandomGenerator &random)
 {
     static const QStringList names{"\"text\"", "\"created\"", "\"t\\u0065xt\"", "\"a\""};
     static const QStringList values =
-        QStringLiteral("1535639951 -0 1.5e9 12. -.5 01 1e400 4e-324 9223372036854775807 "
+        QStringLiteral("1535639951 -0 1.5e9 12. -.5 01 1e400 1e-400 4e-324 9223372036854775807 "
                        "9223372036854775808 1535639951.9 true null [1,{\"created\":9}] {} "
                        "\"x\" \"a\\\"\\\\\\/\\b\\n\\u00e9\" \"\\ud83d\\ude00\\ude00\" \"\\u12\"")
             .split(QLatin1Char(' '));
-    static const QStringList blanks{QString(), QString(), " ", "\n\t", "\v"};
+    static const QStringList blanks{QString(), " ", "\n\t", "\v", QString(QChar(0xfeff))};
     QString json = pick(random, blanks) + QLatin1Char('{');
     const int members = random.bounded(4);
     for (int i = 0; i < members; ++i) {
@@ -136,13 +138,14 @@ private slots:
 
     void jsonMembers_namedThenSeededTexts_equalQJsonDocument()
     {
-        // The last of duplicate names, nesting, the depth limit, 64-bit ends.
+        // The last of duplicate names, nesting, the depth limit, 64-bit ends, no object.
         const QString deepest = QString(1023, '[') + QString(1023, ']');
         const QStringList named{"{\"text\":\"a\",\"created\":1,\"text\":\"b\",\"created\":2}",
                                 "{\"a\":{\"text\":\"in\",\"created\":9},\"text\":\"out\"}",
                                 "{\"text\":\"x\",\"a\":" + deepest + '}',
                                 "{\"text\":\"x\",\"a\":[" + deepest + "]}",
-                                "{\"created\":-9223372036854775809}"};
+                                "{\"created\":-9223372036854775809}",
+                                "[{\"text\":\"x\"}]"};
         QRandomGenerator random(7);
         int objects = 0;
         for (int i = 0; i < 20000 + named.size(); ++i) {
