@@ -71,14 +71,15 @@ private slots:
             {"Title", "Author", "file.fb2", "fb2", 123456, 1600000001, "abcdef", "/mnt"});
         db.addProgress(bookId, {4, "pbr:/word?page=7&offs=3", 1600000002, 7, 321, 1600000003, 1,
                                 1600000004, 1, 1600000005, "custom text"});
-        db.addProgress(bookId, {3, "at 3"});
+        for (const int away : {1, 3})
+            db.addProgress(bookId, {away, "mapped away"});
         db.addBook({"Never opened", "Nobody"});
         // A book of NULLs: one row without profile (left out) and one of profile 2.
         db.exec(QStringLiteral("INSERT INTO files (book_id) VALUES (5)"));
         db.exec(QStringLiteral("INSERT INTO books_settings (bookid) VALUES (5)"));
         db.exec(QStringLiteral("INSERT INTO books_settings (bookid, profileid) VALUES (5, 2)"));
-        // Profile 3 is mapped away, 2 to 20, unlisted 4 keeps its id.
-        const ProfileMap map{{2, 20}, {3, -1}};
+        // Profiles 1 and 3 are mapped away, 2 to 20, unlisted 4 keeps its id.
+        const ProfileMap map{{2, 20}, {3, -1}, {1, -1}};
         std::vector<ExplorerBook> books(3);
         QVERIFY(readExplorerBooks(db.path(), books, false, map));
         QCOMPARE(books.size(), size_t(3));
@@ -98,7 +99,7 @@ private slots:
         QVector<int> found;
         for (const ProfileProgress &progress : books[0].progress)
             found << progress.profileId << progress.mappedProfileId << progress.isDestination;
-        QCOMPARE(found, (QVector<int>{3, 3, 1, 4, 4, 1}));
+        QCOMPARE(found, (QVector<int>{1, 1, 1, 3, 3, 1, 4, 4, 1}));
     }
 
     // Every reader of a books.db or an explorer database fails on the same broken files.
