@@ -127,7 +127,6 @@ private slots:
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<int>("status");
         QTest::newRow("missing books.db") << QStringLiteral("missing") << int(mergefix_notOpened);
-        QTest::newRow("empty books.db") << QStringLiteral("empty") << int(mergefix_notOpened);
         QTest::newRow("copy folder blocked") << QStringLiteral("copy") << int(mergefix_notOpened);
         QTest::newRow("locked") << QStringLiteral("lock") << int(mergefix_noWriteLock);
     }
@@ -135,10 +134,7 @@ private slots:
     {
         QFETCH(QString, blocker);
         QFETCH(int, status);
-        const fs::path path =
-            newDb(blocker != QLatin1String("missing") && blocker != QLatin1String("empty"));
-        if (blocker == QLatin1String("empty"))
-            testhelpers::writeBrokenDatabase(path, BrokenDb::Empty);
+        const fs::path path = newDb(blocker != QLatin1String("missing"));
         if (blocker == QLatin1String("copy"))
             std::ofstream(path.parent_path() / "copy");
         const QByteArray before = checksum(path); // empty for a missing file
@@ -191,7 +187,6 @@ private slots:
         QTest::addColumn<int>("broken");
         QTest::addColumn<QString>("reportHas"); // empty: healthy
         QTest::newRow("healthy") << -1 << QString();
-        QTest::newRow("not a database") << int(BrokenDb::NotSqlite) << QStringLiteral("! ");
         QTest::newRow("damaged page") << int(BrokenDb::DamagedPage) << QStringLiteral("! ");
         QTest::newRow("hot journal") << -2 << QStringLiteral("hot journal");
     }
