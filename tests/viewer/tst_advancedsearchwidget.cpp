@@ -23,11 +23,6 @@ const QDateTime now(QDate(2024, 3, 31), QTime(12, 34, 56)); // a month back is 2
 using W = AdvancedSearchWidget;
 using Steps = std::function<void(W &)>;
 
-QDateTimeEdit *dateEdit(AdvancedSearchWidget &widget, const char *name)
-{
-    return widget.findChild<QDateTimeEdit *>(QLatin1String(name));
-}
-
 /// What the viewer's filter takes from the widget: "from, to, pages, {hidden colour codes}".
 QString filterOf(const AdvancedSearchWidget &widget)
 {
@@ -37,16 +32,16 @@ QString filterOf(const AdvancedSearchWidget &widget)
                    ? QStringLiteral("open")
                    : QDateTime::fromSecsSinceEpoch(seconds).toString("yyyy-MM-dd hh:mm");
     };
-    QList<int> hidden = widget.hiddenColors().values();
-    std::sort(hidden.begin(), hidden.end());
-    QStringList codes;
-    for (const int code : hidden)
-        codes << QString::number(code);
+    QStringList hidden;
+    for (int code = color_none; code <= color_other; ++code) {
+        if (widget.hiddenColors().contains(code))
+            hidden << QString::number(code);
+    }
     return QStringLiteral("%1, %2, %3-%4, {%5}")
         .arg(date(bounds.dateFrom), date(bounds.dateTo))
         .arg(bounds.pageFrom)
         .arg(bounds.pageTo)
-        .arg(codes.join(' '));
+        .arg(hidden.join(' '));
 }
 } // namespace
 
@@ -66,19 +61,17 @@ private slots:
             QTest::newRow(name) << steps << QString::fromLatin1(filter) << preset;
         };
         const auto choose = [](int preset) { return [preset](W &w) { w.setPreset(preset); }; };
-        row("past 24 hours", "2024-03-30 12:34, open, 0-9999, {}", 0, choose(0));
         row("past week", "2024-03-24 12:34, open, 0-9999, {}", 1, choose(1));
         row("past month", "2024-02-29 12:34, open, 0-9999, {}", 2, choose(2));
-        row("past 6 months", "2023-09-30 12:34, open, 0-9999, {}", 3, choose(3));
         row("past year", "2023-03-31 12:34, open, 0-9999, {}", 4, choose(4));
         row("week, then From by hand", "2024-03-25 12:34, open, 0-9999, {}", 5, [](W &w) {
             w.setPreset(PresetPastWeek);
-            QTest::keyClick(dateEdit(w, "dateFrom"), Qt::Key_Up);
+            QTest::keyClick(w.findChild<QDateTimeEdit *>("dateFrom"), Qt::Key_Up);
         });
         // After a reset "To" stands at the clock's now; chosen, it closes the range.
         row("To by hand", "2020-01-01 08:00, 2024-03-30 12:34, 0-9999, {}", 5, [](W &w) {
             w.reset();
-            QTest::keyClick(dateEdit(w, "dateTo"), Qt::Key_Down);
+            QTest::keyClick(w.findChild<QDateTimeEdit *>("dateTo"), Qt::Key_Down);
         });
         row("To set where it stands", "2020-01-01 08:00, 2024-03-31 12:34, 0-9999, {}", -1,
             [](W &w) {
