@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <algorithm>
 #include <functional>
 #include <limits>
 
