@@ -157,12 +157,10 @@ private slots:
                                        "files_card/card.pdf"}));
         QCOMPARE(result.copied.size(), size_t(entries.size()));
 
-        // Verifying the archive reports each mismatch: the count, a damaged byte inside
-        // the first database's data (its CRC or inflate fails on reading).
-        const int64_t count = int64_t(result.copied.size());
+        // Verifying the archive finds a damaged byte inside the first database's data (its
+        // CRC or inflate fails on reading).
+        const auto count = int64_t(result.copied.size());
         QVERIFY(verifyBackupArchive(request.archive, count, request.comment, {0, 1, 2, 3}).empty());
-        QCOMPARE(verifyBackupArchive(request.archive, count + 1, request.comment, {}).size(),
-                 size_t(1));
         QByteArray bytes = testenv::readFile(request.archive);
         bytes[300] = char(bytes[300] ^ 0x55);
         QVERIFY(testenv::writeFile(request.archive, bytes));
