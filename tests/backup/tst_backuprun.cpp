@@ -7,7 +7,6 @@
 #include "support/testenv.h"
 #include "support/testhelpers.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -86,8 +85,6 @@ class tst_backuprun : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
