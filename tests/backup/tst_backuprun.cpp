@@ -1,14 +1,12 @@
 // The manual backup run on reader trees on disk (main memory and card), read back with
-// libzip: entry names and order, compression, flags, comment, cancel and failures.
+// libzip: entry names and order, comment, cancel, failures and where it may be written.
 
 #include "backup/backuprun.h"
 #include "readerfixture/readerfixture.h"
 #include "readers/reader.h"
 #include "support/testenv.h"
 #include "support/testhelpers.h"
-#include "support/zipinspect.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -46,21 +44,15 @@ private:
     __user_cap_data_struct m_saved[2]{};
 };
 
-// Each entry as "name method levelBits utf8", in archive order; the archive comment last.
+// Each entry's name, in archive order; the archive comment last.
 QStringList readArchive(const fs::path &archive)
 {
     QStringList lines;
     zip_t *zip = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, nullptr);
     if (zip == nullptr)
         return lines;
-    const QList<zipinspect::CentralEntry> central = zipinspect::centralDirectory(archive);
-    for (zip_int64_t i = 0; i < zip_get_num_entries(zip, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(zip, zip_uint64_t(i), 0, &stat);
-        const quint16 flags = central.value(int(i)).flags;
-        lines << QString::asprintf("%s %d %d %d", stat.name, stat.comp_method, (flags >> 1) & 3,
-                                   (flags & 0x800) ? 1 : 0);
-    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(zip, 0); ++i)
+        lines << QString::fromUtf8(zip_get_name(zip, zip_uint64_t(i), 0));
     int length = 0;
     const char *comment = zip_get_archive_comment(zip, &length, ZIP_FL_ENC_RAW);
     lines << QString::fromUtf8(comment, length);
@@ -93,8 +85,6 @@ class tst_backuprun : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -120,7 +110,7 @@ private slots:
         m_reader->processProfiles(card.root(), 2);
     }
 
-    void fullBackup_entriesCompressionFlagsCommentAndFailures()
+    void fullBackup_entriesCommentAndFailures()
     {
         // An unreadable folder, a pipe, a link and a missing database are listed; the walk
         // goes on past them.
@@ -152,26 +142,22 @@ private slots:
                  QString::fromUtf8("Marlox;1.0;1;0;0;0;0;SN1;a_b" + QByteArray(200, 'x') +
                                    ";x_y_z" + QByteArray("ö").repeated(7)));
         // Databases first in profile order, then the parts in this order, a folder before what
-        // it holds. Deflated parts at level 1 (bits 2), the UTF-8 flag where a name needs it.
-        QCOMPARE(entries,
-                 (QStringList{"databases/system/explorer-3/explorer-3.db 8 2 0",
-                              "databases/system/config/books.db 8 2 0",
-                              "databases/system/config/books.db-wal 8 2 0",
-                              "databases_card/system/profiles/Anna/config/books.db 8 2 0",
-                              "dicts/system/dictionaries/Wörterbuch.dic 0 0 1",
-                              "dicts_card/system/dictionaries/Wörterbuch.dic 0 0 1",
-                              "apps/applications/tool.app 8 2 0",
-                              "fonts/system/fonts/Serif.ttf 8 2 0", "files_main/Books/ 0 0 0",
-                              "files_main/Books/Dune.epub 0 0 0", "files_card/card.pdf 0 0 0"}));
+        // it holds.
+        QCOMPARE(entries, (QStringList{"databases/system/explorer-3/explorer-3.db",
+                                       "databases/system/config/books.db",
+                                       "databases/system/config/books.db-wal",
+                                       "databases_card/system/profiles/Anna/config/books.db",
+                                       "dicts/system/dictionaries/Wörterbuch.dic",
+                                       "dicts_card/system/dictionaries/Wörterbuch.dic",
+                                       "apps/applications/tool.app", "fonts/system/fonts/Serif.ttf",
+                                       "files_main/Books/", "files_main/Books/Dune.epub",
+                                       "files_card/card.pdf"}));
         QCOMPARE(result.copied.size(), size_t(entries.size()));
 
-        // Verifying the archive reports each mismatch: count, comment, a damaged byte inside
-        // the first database's data (its CRC or inflate fails on reading).
-        const int64_t count = int64_t(result.copied.size());
+        // Verifying the archive finds a damaged byte inside the first database's data (its
+        // CRC or inflate fails on reading).
+        const auto count = int64_t(result.copied.size());
         QVERIFY(verifyBackupArchive(request.archive, count, request.comment, {0, 1, 2, 3}).empty());
-        QCOMPARE(verifyBackupArchive(request.archive, count + 1, request.comment, {}).size(),
-                 size_t(1));
-        QCOMPARE(verifyBackupArchive(request.archive, count, "other", {}).size(), size_t(1));
         QByteArray bytes = testenv::readFile(request.archive);
         bytes[300] = char(bytes[300] ^ 0x55);
         QVERIFY(testenv::writeFile(request.archive, bytes));
@@ -186,7 +172,6 @@ private slots:
     {
         QTest::addColumn<double>("cancelAt"); // above 1: no cancel, a book vanishes instead
         QTest::addColumn<int>("outcome");
-        QTest::newRow("cancel at the start") << 0.0 << int(BackupResult::cancelled);
         QTest::newRow("cancel midway") << 0.5 << int(BackupResult::cancelled);
         QTest::newRow("cancel after the last byte") << 1.0 << int(BackupResult::finished);
         QTest::newRow("book removed while archiving") << 2.0 << int(BackupResult::writeFailed);
@@ -214,39 +199,14 @@ private slots:
         QCOMPARE(result.error.find(book.string()) != std::string::npos, cancelAt > 1);
     }
 
-    void archiveName_cLocaleMonthAndSanitisedLabel()
-    {
-        const std::time_t when = QDateTime(QDate(2026, 12, 6), QTime(14, 30)).toSecsSinceEpoch();
-        const std::string label = sanitisedBackupLabel(" Büro/ü 6.8! ");
-        QCOMPARE(QString::fromStdString(backupArchiveName("SN1", when, label)),
-                 QString("backup_manual-SN1---2026Dec06_1430-Büro_ü_6_8_.zip"));
-        QCOMPARE(backupArchiveName("SN1", when, ""),
-                 std::string("backup_manual-SN1---2026Dec06_1430.zip"));
-    }
-
-    void destination_onReaderVolumes_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<bool>("onReader");
-        QTest::newRow("main root") << "main" << true;
-        QTest::newRow("through a link") << "linked/Books" << true;
-        QTest::newRow("beside the reader") << "out" << false;
-        QTest::newRow("name starting like the mount") << "main2" << false;
-    }
     void destination_onReaderVolumes()
     {
-        QFETCH(QString, folder);
-        QFETCH(bool, onReader);
         fs::create_directories(base() / "main2");
         fs::create_directory_symlink(base() / "main", base() / "linked");
-        QCOMPARE(backupDestinationOnReader(base() / folder.toStdString(), *m_reader), onReader);
-    }
-
-    void fatLimit_onlyForFatAtFourGiB()
-    {
-        QVERIFY(!backupExceedsFatLimit((uint64_t(1) << 32) - 1, 0x4d44));
-        QVERIFY(backupExceedsFatLimit(uint64_t(1) << 32, 0x4d44));
-        QVERIFY(!backupExceedsFatLimit(uint64_t(1) << 40, 0xEF53)); // ext4
+        QVERIFY(backupDestinationOnReader(base() / "main", *m_reader));
+        QVERIFY(backupDestinationOnReader(base() / "linked/Books", *m_reader));
+        QVERIFY(!backupDestinationOnReader(base() / "out", *m_reader));
+        QVERIFY(!backupDestinationOnReader(base() / "main2", *m_reader)); // a name like the mount
     }
 };
 

@@ -3,16 +3,12 @@
 
 #include "backup/dialogtransferprogress.h"
 #include "backup/importbackupdialog.h"
-#include "core/globalsclass.h"
-#include "core/settingsstore.h"
 #include "readers/readerdata.h"
 #include "support/fakeprompts.h"
 #include "support/registryrig.h"
 #include "support/testenv.h"
 
-#include <QApplication>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 namespace fs = std::filesystem;
@@ -39,28 +35,12 @@ class tst_transferdialogs : public QObject
         return path;
     }
 
-    std::shared_ptr<Reader> destinationReader(const fs::path &explorer)
-    {
-        DetectionRecord record;
-        record.serial = "DEST";
-        auto reader = std::make_shared<Reader>(record);
-        reader->db_main = explorer;
-        reader->name = "PB632";
-        return reader;
-    }
-
-    QString remembered() const
-    {
-        return readString(*openIniSettings(m_rig->globals->settingsGeneral),
-                          settingskeys::pathsLastimport);
-    }
-
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void init() { m_rig = std::make_unique<RegistryRig>(); }
 
-    void importDialog_failureStaysOpen_successRemembers()
+    void importDialog_failureStaysOpen_successLoads()
     {
         FakePrompts prompts;
         const fs::path bad = fixture::ReaderTree(m_rig->at("in")).addFile("notes.zip", "text");
@@ -71,14 +51,12 @@ private slots:
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(prompts.messages.last().text.contains("ZIP Archive open failed"));
-        QVERIFY(remembered().isEmpty());
         QVERIFY(m_rig->registry->readers.empty());
 
         prompts.setNextFileName(QString::fromStdString(good.string()));
         dialog.findChild<QPushButton *>("filepath_browse")->click();
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(remembered(), QString::fromStdString(good.string()));
         QVERIFY(m_rig->registry->findReader(dialog.loadedSerial().toStdString()));
     }
 
@@ -92,33 +70,20 @@ private slots:
         prompts.setNextFileName(QString::fromStdString(sourceDb.string()));
         const auto [path, source] = loadTransferSource(m_rig->registry, QString(), nullptr);
         QVERIFY(source);
+        DetectionRecord record;
+        record.serial = "DEST";
+        auto destination = std::make_shared<Reader>(record);
+        destination->db_main = destinationDb;
+        destination->name = "PB632";
         {
-            DialogTransferProgress dialog(m_rig->registry, source, destinationReader(destinationDb),
-                                          {{1, 1}, {2, 2}}, path);
+            DialogTransferProgress dialog(m_rig->registry, source, destination, {{1, 1}, {2, 2}},
+                                          path);
             dialog.accept();
             // The backup's further page is proposed for both profiles of the one book.
             QCOMPARE(prompts.messages.last().text.count("from the backup, page 51/201"), 2);
         }
         QVERIFY(m_rig->registry->readers.empty());
         QCOMPARE(testenv::readFile(destinationDb), before);
-    }
-
-    void transfer_profileMatchingCancelled_sourceRemoved()
-    {
-        FakePrompts prompts;
-        const fs::path destinationDb = explorerWith("dest", {{1, "default"}, {2, "Anna"}}, 10);
-        const fs::path sourceDb = explorerWith("src", {{1, "default"}}, 50);
-        prompts.setNextFileName(QString::fromStdString(sourceDb.string()));
-        bool matchingShown = false;
-        QTimer::singleShot(0, this, [&] {
-            QWidget *modal = QApplication::activeModalWidget();
-            matchingShown = modal && modal->windowTitle() == "Match profiles";
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
-                dialog->reject();
-        });
-        runProgressTransfer(m_rig->registry, destinationReader(destinationDb), QString(), nullptr);
-        QVERIFY(matchingShown);
-        QVERIFY(m_rig->registry->readers.empty());
     }
 };
 

@@ -24,7 +24,6 @@ class tst_uploadermodel : public QObject
 private slots:
     void init()
     {
-        m_items.clear();
         QFile(m_dir.filePath(QStringLiteral("x.pbi"))).open(QIODevice::WriteOnly);
         for (const auto &[index, source, archive] :
              std::vector<std::tuple<int, std::string, std::string>>{
@@ -39,29 +38,18 @@ private slots:
         }
     }
 
-    void flags_followKindCardAndCopy()
+    void flagsAndDelete_followKindCopyAndArchive()
     {
-        for (const std::string card : {"/card", ""}) {
-            init();
-            uploaderModel model(m_items, m_dir.path().toStdString(), card);
-            QAbstractItemModelTester tester(&model,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
-            QCOMPARE(model.flags(model.index(0, uploaderModel::colCopy)), Qt::NoItemFlags);
-            QCOMPARE(enabled(model, 2, uploaderModel::colCard), !card.empty());
-            QVERIFY(!enabled(model, 1, uploaderModel::colCard));
-            // Already on the reader: may be deleted while it is copied, not once unticked.
-            QVERIFY(enabled(model, 5, uploaderModel::colDelete));
-            model.setData(model.index(5, uploaderModel::colCopy), Qt::Unchecked,
-                          Qt::CheckStateRole);
-            QVERIFY(!enabled(model, 5, uploaderModel::colDelete));
-        }
-    }
-
-    void deleteOnZipEntry_ticksWholeArchiveOnly()
-    {
-        uploaderModel model(m_items, m_dir.path().toStdString(), {});
+        uploaderModel model(m_items, m_dir.path().toStdString(), "/card");
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.flags(model.index(0, uploaderModel::colCopy)), Qt::NoItemFlags);
+        QVERIFY(!enabled(model, 1, uploaderModel::colCard));
+        // Already on the reader: may be deleted while it is copied, not once unticked.
+        QVERIFY(enabled(model, 5, uploaderModel::colDelete));
+        model.setData(model.index(5, uploaderModel::colCopy), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(!enabled(model, 5, uploaderModel::colDelete));
+        // "Delete?" on one entry of an archive ticks its other entries, and nothing else.
         model.setData(model.index(3, uploaderModel::colDelete), Qt::Checked, Qt::CheckStateRole);
         QVERIFY(m_items[2].deleteSource && m_items[3].deleteSource);
         QVERIFY(!m_items[4].deleteSource && !m_items[1].deleteSource);
