@@ -176,24 +176,15 @@ private slots:
         QCOMPARE(mirror(0), QStringLiteral("- data"));
     }
 
-    void profileListedOnce_data()
-    {
-        QTest::addColumn<bool>("mirrorFirst");
-        QTest::newRow("device, then mirror") << false;
-        QTest::newRow("mirror at start-up, then device") << true;
-    }
-
+    // The mirror's profiles are listed at start-up, before the device is found.
     void profileListedOnce()
     {
-        QFETCH(bool, mirrorFirst);
         const fs::path folder = rig->mirror("SN-MIRROR");
         mirror(1);
-        if (mirrorFirst) {
-            reader->profiles.clear();
-            reader->processProfiles(folder, -1);
-            reader->processProfiles(reader->mainpath, 0);
-            reader->processProfiles(reader->cardpath, 2);
-        }
+        reader->profiles.clear();
+        reader->processProfiles(folder, -1);
+        reader->processProfiles(reader->mainpath, 0);
+        reader->processProfiles(reader->cardpath, 2);
         // Making the local mirror: a copy, then a scan of the mirror folder.
         mirror(1);
         reader->processProfiles(folder, -1);
