@@ -1,7 +1,6 @@
-// Paths of the installed mode and with a settings folder given on the command line, and the
-// data directory's subfolders.
+// Where settings and data live: in the installed mode, and with a settings folder given on the
+// command line.
 
-#include "core/datadir.h"
 #include "core/globalsclass.h"
 #include "support/testenv.h"
 
@@ -42,7 +41,6 @@ private slots:
         const std::string data = (m_root / "donn\u00e9es").string();
         QVERIFY(testenv::writeFile(m_root / "marlox.conf", "[paths]\ndatadir=/elsewhere/mine\n"));
         const globalsClass g = withSettingsDir(data);
-        QVERIFY(g.settingsdirViaCLI);
         QCOMPARE(g.settingsGeneral, m_root / "marlox.conf");
         QCOMPARE(g.datadir, fs::path(data)); // the stored folder does not count
         QCOMPARE(g.settingsDevices, fs::path(data) / "devices.conf");
@@ -81,26 +79,6 @@ private slots:
         QCOMPARE(g.resetDatadirToDefault(), !stored.isEmpty());
         QVERIFY(!g.resetDatadirToDefault());
         QCOMPARE(g.settingsDevices, g.defaultDatadir / "devices.conf");
-    }
-
-    void datadirSubfolder_createdOnce()
-    {
-        globalsClass g = installed();
-        g.setDatadir(m_root / "data");
-        const std::string serial = "PB632-\u00c4\u00d6-0001";
-        const fs::path mirror = datadirSubfolder(g, serial, localdbmirror);
-        QCOMPARE(mirror, g.datadir / serial / "localdbmirror");
-        QVERIFY(testenv::writeFile(mirror / "keep.db", "x"));
-        QCOMPARE(datadirSubfolder(g, serial, localdbmirror), mirror);
-        QVERIFY(fs::exists(mirror / "keep.db")); // an existing folder is left as it is
-        QCOMPARE(datadirSubfolder(g, "ignored", tmp), g.datadir / "tmp");
-        QVERIFY(datadirSubfolder(g, "S", 1).empty());
-        QVERIFY(!fs::exists(g.datadir / "S"));
-
-        // A file where the data directory should be: nothing can be created below it.
-        QVERIFY(testenv::writeFile(m_root / "datafile", "not a folder"));
-        g.setDatadir(m_root / "datafile");
-        QVERIFY(datadirSubfolder(g, "S", localdbmirror).empty());
     }
 };
 
