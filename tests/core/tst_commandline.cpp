@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,15 +32,6 @@ QByteArray logOfStart(const QStringList &arguments, const QString &root, const Q
                             return text.contains("Setting up main window");
                         });
     return text;
-}
-
-// A copy of the program in root/app, for what it looks for beside itself.
-QString copyOfProgram(const QTemporaryDir &root)
-{
-    const QString app = root.filePath(QStringLiteral("app"));
-    QDir().mkpath(app);
-    QFile::copy(testenv::marloxBinary(), app + QStringLiteral("/marlox"));
-    return app + QStringLiteral("/marlox");
 }
 
 } // namespace
@@ -115,8 +105,8 @@ private slots:
     void portableMode_debugLogBySettings_besideTheProgram()
     {
         QTemporaryDir root;
-        const QString program = copyOfProgram(root);
-        const QString app = QFileInfo(program).path();
+        const QString app = root.filePath(QStringLiteral("app")), program = app + "/marlox";
+        QVERIFY(QDir().mkpath(app) && QFile::copy(testenv::marloxBinary(), program));
         QVERIFY(testenv::writeFile((app + "/marlox.conf").toStdString(),
                                    "[settings]\nenable_debuglog=true\n"));
         const QString text =
@@ -124,37 +114,6 @@ private slots:
         QVERIFY2(text.contains(app + QStringLiteral("/data\n")), qPrintable(text));
         QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("config/marlox"))));
         QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("tmp/marlox_debug.log"))));
-    }
-
-    void missingSqliteDriver_refusesToStart()
-    {
-        // A copy of the program whose qt.conf points its plugins at an empty folder finds no
-        // SQLite driver; the platform plugin still comes from the real folder.
-        testenv::VirtualDisplay display;
-        if (!display.isRunning())
-            QSKIP(qPrintable(QStringLiteral("needs a virtual X display: ") + display.whyNot()));
-        QTemporaryDir root;
-        const QString program = copyOfProgram(root);
-        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("noplugins"))));
-        QVERIFY(testenv::writeFile(
-            QFileInfo(program).path().toStdString() + "/qt.conf",
-            "[Paths]\nPlugins=" + QFile::encodeName(root.filePath("noplugins")) + '\n'));
-        QProcessEnvironment env = testenv::isolatedEnvironment(root.path());
-        env.remove(QStringLiteral("QT_PLUGIN_PATH"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"),
-                   QLibraryInfo::location(QLibraryInfo::PluginsPath) +
-                       QStringLiteral("/platforms"));
-        env.insert(QStringLiteral("DISPLAY"), display.display());
-
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(program, {"--settingsdir", root.path()});
-        const QString box = display.waitForWindow(QStringLiteral("Sqlite support missing"));
-        QVERIFY2(!box.isEmpty(), process.readAllStandardError().constData());
-        QVERIFY(display.pressKey(box, QStringLiteral("Return")));
-        QVERIFY(process.waitForFinished());
-        QCOMPARE(process.exitCode(), 254); // -2
     }
 };
 

@@ -25,25 +25,21 @@ namespace {
 // One device record of the udev database: system path below the controller, node, type,
 // properties and major:minor.
 QByteArray udevDevice(const QByteArray &path, const QByteArray &node, const char *devtype,
-                      const QByteArrayList &properties, int minor, int major = 8)
+                      const QByteArrayList &properties, int minor)
 {
     QByteArray record = "P: /devices/pci0000:00/" + path + "\nN: " + node + "\nE: DEVNAME=/dev/" +
                         node + "\nE: SUBSYSTEM=block\nE: DEVTYPE=" + devtype + "\n";
     for (const QByteArray &property : properties)
         record += "E: " + property + "\n";
-    return record + "A: dev=" + QByteArray::number(major) + ":" + QByteArray::number(minor) +
-           "\n\n";
+    return record + "A: dev=8:" + QByteArray::number(minor) + "\n\n";
 }
 
 // A PocketBook on USB port 1-1: one mass storage device with two LUNs (main memory, card),
 // each a disk without label holding one labelled partition. libudev lists devices by system
-// path, so the foreign devices on ports 1-2 to 1-4 come after it, the card reader (0bda) last;
-// the internal disk has no vendor id.
+// path, so the foreign devices on ports 1-2 to 1-4 come after it, the card reader (0bda) last.
 QByteArray udevDatabase()
 {
-    QByteArray db =
-        udevDevice("0000:00:0e.0/nvme/nvme0/nvme0n1/nvme0n1p2", "nvme0n1p2", "partition",
-                   {"ID_SERIAL_SHORT=S4EWNX0R1", "ID_FS_LABEL=home"}, 2, 259);
+    QByteArray db;
     const QByteArray usb = "0000:00:14.0/usb1/1-";
     for (const int lun : {0, 1}) {
         const QByteArray disk = lun == 0 ? "sdx" : "sdy", n = QByteArray::number(lun),
