@@ -1,17 +1,16 @@
 # Fails when a source of the widget-free library includes a widget header or a form, or
-# when the library links Qt Widgets. Called with SOURCES (separated by "|"), SOURCE_DIR and
-# LIBRARIES (the library's link libraries, separated by "|").
+# when the library links Qt Widgets. Called with SOURCES (separated by "|"), SOURCE_DIR,
+# WIDGETS_INCLUDE_DIR (Qt's QtWidgets header folder) and LIBRARIES (the library's link
+# libraries, separated by "|").
+cmake_policy(SET CMP0057 NEW)
 string(REPLACE "|" ";" sources "${SOURCES}")
 string(REPLACE "|" ";" libraries "${LIBRARIES}")
-set(widget_classes
-    Widget Dialog MessageBox FileDialog MainWindow Application AbstractButton PushButton
-    Label LineEdit ComboBox TableView TableWidget TreeView ListView HeaderView AbstractItemView
-    StyledItemDelegate ItemDelegate ProgressDialog ProgressBar Menu MenuBar Action InputDialog
-    CheckBox RadioButton Layout BoxLayout VBoxLayout HBoxLayout GridLayout FormLayout
-    ToolButton Splitter StatusBar TextEdit PlainTextEdit TextBrowser SpinBox GroupBox
-    ScrollArea TabWidget ToolBar Frame Style SystemTrayIcon Completer DesktopWidget Shortcut)
-list(JOIN widget_classes "|" alternatives)
-set(pattern "#[ \t]*include[ \t]*[<\"]((QtWidgets/)?Q(${alternatives})[>\"]|QtWidgets[/>]|ui_[A-Za-z0-9_]*\\.h)")
+# Every header Qt Widgets installs (QWidget, qwidget.h, ...), and the forms uic makes.
+file(GLOB widget_headers RELATIVE "${WIDGETS_INCLUDE_DIR}" "${WIDGETS_INCLUDE_DIR}/*")
+list(LENGTH widget_headers known)
+if(known LESS 100)
+    message(FATAL_ERROR "no Qt Widgets headers in '${WIDGETS_INCLUDE_DIR}'")
+endif()
 set(failures "")
 foreach(source IN LISTS sources)
     if(NOT IS_ABSOLUTE "${source}")
@@ -20,9 +19,10 @@ foreach(source IN LISTS sources)
     if(NOT source MATCHES "\\.(cpp|h)$" OR NOT EXISTS "${source}")
         continue()
     endif()
-    file(STRINGS "${source}" lines REGEX "include")
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include")
     foreach(line IN LISTS lines)
-        if(line MATCHES "${pattern}")
+        string(REGEX REPLACE "^[^<\"]*[<\"](QtWidgets/)?([^>\"]*)[>\"].*$" "\\2" header "${line}")
+        if(header IN_LIST widget_headers OR header MATCHES "^(QtWidgets|ui_.*\\.h)$")
             string(APPEND failures "${source}: ${line}\n")
         endif()
     endforeach()

@@ -1,5 +1,5 @@
 # Checks the HTML help document that the help viewer shows.
-#   cmake -DHELP_FILE=... [-DXMLLINT=...] [-DPYTHON=...] -P check_help_anchors.cmake
+#   cmake -DHELP_FILE=... -DXMLLINT=... -P check_help_anchors.cmake
 # - the four anchors that the tool dialogs' help buttons open are there, each once, both as
 #   an element id and as <a name> (the form the text browser scrolls to);
 # - every in-document link (href="#...") leads to an anchor that exists;

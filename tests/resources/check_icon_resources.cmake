@@ -1,5 +1,5 @@
 # Checks the icon set compiled into the program.
-#   cmake -DQRC_FILE=... -DSOURCE_DIR=... [-DXMLLINT=...] [-DPYTHON=...] -P check_icon_resources.cmake
+#   cmake -DQRC_FILE=... -DSOURCE_DIR=... -DXMLLINT=... -P check_icon_resources.cmake
 # - every file registered in the resource file under the prefix "/icons" exists, is
 #   well-formed XML and is an SVG on the shared 24x24 grid;
 # - every ":/icons/..." path named in the sources and forms is registered, so no
