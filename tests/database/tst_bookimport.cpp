@@ -110,6 +110,7 @@ private slots:
         QTest::addColumn<QString>("damage"); // on a good database: SQL run on it
         QTest::newRow("books missing") << false << BrokenDb::Missing << QString();
         QTest::newRow("books not SQLite") << false << BrokenDb::NotSqlite << QString();
+        QTest::newRow("books truncated") << false << BrokenDb::Truncated << QString();
         QTest::newRow("books damaged last page") << false << BrokenDb::DamagedPage << QString();
         // abs() of the smallest 64-bit integer is a run-time error in SQLite: Val reads fine
         // for items 1 and 2 and fails from 3 on, as a damaged page halfway through would.

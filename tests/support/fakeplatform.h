@@ -23,8 +23,7 @@ class FakeMounts final : public MountSource
 {
 public:
     std::vector<MountedVolume> volumes;
-    /// How many times the volumes were listed, and how many times the caller waited.
-    int lookups = 0;
+    /// How many times the caller waited.
     int waits = 0;
 
     /// Adds a valid volume.

@@ -24,11 +24,6 @@ QString marloxBinary()
     return MARLOX_BINARY_DIR "/bin/marlox";
 }
 
-QString sourceDir()
-{
-    return QStringLiteral(MARLOX_SOURCE_DIR);
-}
-
 RunResult run(const QString &program, const QStringList &arguments,
               const QProcessEnvironment &environment, const QString &workdir, int timeoutMs)
 {
@@ -188,13 +183,6 @@ QString VirtualDisplay::waitForWindow(const QString &title, int timeoutMs) const
     if (found.finished && found.exitCode == 0 && !ids.last().isEmpty())
         return QString::fromLatin1(ids.last());
     return {};
-}
-
-bool VirtualDisplay::pressKey(const QString &windowId, const QString &key) const
-{
-    const RunResult result =
-        xdotool(m_display, {"windowfocus", "--sync", windowId, "key", key}, 10000);
-    return result.finished && result.exitCode == 0;
 }
 
 } // namespace testenv

@@ -15,9 +15,6 @@ namespace testenv {
 /// The built marlox binary (from the environment ctest sets, else the build folder).
 QString marloxBinary();
 
-/// The repository's source folder.
-QString sourceDir();
-
 struct RunResult
 {
     int exitCode = -1;
@@ -81,8 +78,6 @@ public:
 
     /// Waits up to `timeoutMs` for a window with exactly this title; its X id or empty.
     QString waitForWindow(const QString &title, int timeoutMs = 20000) const;
-    /// Focuses the window and types the key (an xdotool key name such as "Return").
-    bool pressKey(const QString &windowId, const QString &key) const;
 
 private:
     QProcess m_server;

@@ -63,14 +63,8 @@ void writeBrokenDatabase(const fs::path &path, BrokenDb kind)
     switch (kind) {
     case BrokenDb::Missing:
         return;
-    case BrokenDb::Directory:
-        fs::create_directory(path);
-        return;
     case BrokenDb::NotSqlite:
         std::ofstream(path) << std::string(8192, 'x');
-        return;
-    case BrokenDb::Empty:
-        std::ofstream{path};
         return;
     case BrokenDb::Truncated:
     case BrokenDb::DamagedPage:

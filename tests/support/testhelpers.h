@@ -40,9 +40,7 @@ private:
 /// Ways a database file can be unusable.
 enum class BrokenDb {
     Missing,     // nothing at the path
-    Directory,   // a folder at the path
     NotSqlite,   // text bytes
-    Empty,       // a file of 0 bytes
     Truncated,   // a books.db with many rows cut in half
     DamagedPage, // a books.db with many rows whose last page is overwritten
 };
