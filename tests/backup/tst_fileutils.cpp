@@ -18,21 +18,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A one-entry archive, stored: damage shows only at the entry's end, after most is written.
-void writeArchive(const fs::path &file, const QByteArray &data)
-{
-    zip_t *archive = zip_open(file.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
-    zip_source_t *source =
-        zip_source_buffer(archive, data.constData(), zip_uint64_t(data.size()), 0);
-    QCOMPARE(zip_file_add(archive, "notes.txt", source, ZIP_FL_ENC_UTF_8), zip_int64_t(0));
-    zip_set_file_compression(archive, 0, ZIP_CM_STORE, 0);
-    QCOMPARE(zip_close(archive), 0);
-}
-
-} // namespace
-
 class tst_fileutils : public QObject
 {
     Q_OBJECT
@@ -50,7 +35,7 @@ private slots:
         QFETCH(bool, diskFull);
         const QTemporaryDir dir;
         const fs::path archiveFile = toPath(dir.filePath("notes.zip"));
-        writeArchive(archiveFile, QByteArray(100000, 'n'));
+        QVERIFY(testhelpers::writeZip(archiveFile, {{"notes.txt", QByteArray(100000, 'n')}}));
         QByteArray bytes = testenv::readFile(archiveFile);
         if (!diskFull)
             bytes.replace(bytes.indexOf("PK\x01\x02") / 2, 64, QByteArray(64, '\xff'));

@@ -6,12 +6,12 @@
 #include "readers/readerdata.h"
 #include "readers/virtualreader.h"
 #include "support/registryrig.h"
+#include "support/testhelpers.h"
 
 #include <QtTest>
 
 #include <sched.h>
 #include <sys/mount.h>
-#include <zip.h>
 
 #include <filesystem>
 
@@ -25,19 +25,15 @@ class tst_virtualreader : public QObject
 
     fs::path extractionRoot() const { return virtualReadersFolder(rig->globals->datadir); }
 
-    // An archive written by libzip whose entries all hold `bytes`.
+    // An archive whose entries all hold `bytes`.
     fs::path writeZip(const QString &name, const QStringList &entries, const QByteArray &bytes)
     {
         const fs::path path = rig->at(name.toStdString());
-        int error = 0;
-        zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        testhelpers::ZipEntries all;
         for (const QString &entry : entries)
-            zip_file_add(
-                archive, entry.toUtf8().constData(),
-                zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0),
-                ZIP_FL_ENC_UTF_8);
-        if (zip_close(archive) != 0)
-            qFatal("zip_close failed");
+            all.emplace_back(entry.toStdString(), bytes);
+        if (!testhelpers::writeZip(path, all))
+            qFatal("could not write %s", path.c_str());
         return path;
     }
 

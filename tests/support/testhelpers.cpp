@@ -9,6 +9,8 @@
 
 #include <fstream>
 
+#include <zip.h>
+
 namespace fs = std::filesystem;
 
 namespace testhelpers {
@@ -94,6 +96,24 @@ QStringList folderEntries(const fs::path &folder)
         names.append(toQString(entry.path().filename()));
     names.sort();
     return names;
+}
+
+bool writeZip(const fs::path &path, const ZipEntries &entries)
+{
+    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    if (archive == nullptr)
+        return false;
+    for (const auto &[name, bytes] : entries) {
+        if (name.back() == '/') {
+            zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
+            continue;
+        }
+        zip_source_t *source =
+            zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        const zip_int64_t index = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+    }
+    return zip_close(archive) == 0;
 }
 
 } // namespace testhelpers

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 /// Small helpers the tests share: a recorder of warnings, a permission restorer and a
 /// writer of database files a reader cannot use.
@@ -51,5 +55,10 @@ void writeBrokenDatabase(const std::filesystem::path &path, BrokenDb kind);
 
 /// The sorted names in a folder.
 QStringList folderEntries(const std::filesystem::path &folder);
+
+/// Writes a ZIP archive of (entry name, content) pairs, every entry stored, so that damage to
+/// an entry's bytes shows only at its end; a name ending in "/" is a folder. False on failure.
+using ZipEntries = std::vector<std::pair<std::string, QByteArray>>;
+bool writeZip(const std::filesystem::path &path, const ZipEntries &entries);
 
 } // namespace testhelpers

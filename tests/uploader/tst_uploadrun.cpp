@@ -13,31 +13,12 @@
 
 #include <optional>
 
-#include <zip.h>
-
 namespace fs = std::filesystem;
 using testenv::readFile;
 using testenv::writeFile;
-using Entries = std::vector<std::pair<std::string, QByteArray>>;
+using testhelpers::writeZip;
 
 namespace {
-
-/// A ZIP archive of stored (entry name, content) pairs; a name ending in "/" is a folder.
-void writeZip(const fs::path &path, const Entries &entries)
-{
-    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
-    for (const auto &[name, bytes] : entries) {
-        if (name.back() == '/') {
-            zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
-            continue;
-        }
-        zip_source_t *source =
-            zip_source_buffer(archive, bytes.constData(), zip_uint64_t(bytes.size()), 0);
-        const zip_int64_t index = zip_file_add(archive, name.c_str(), source, 0);
-        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
-    }
-    QCOMPARE(zip_close(archive), 0);
-}
 
 /// Every file below `root` as "relative path=content", sorted.
 QStringList filesBelow(const fs::path &root)
@@ -110,14 +91,15 @@ private slots:
         fs::create_symlink(outside / "x.acsm", card / "x.acsm");
         fs::create_directories(card / "b.acsm"); // a folder where the file should go
         writeFile(main / "system/fonts/b.otf", "old");
-        writeZip(
+        QVERIFY(writeZip(
             m_v->pc / "fonts.zip",
-            {{"a.ttf", "one"}, {"sub/", {}}, {"__MACOSX/._a.ttf", "m"}, {"book.epub", "book"}});
-        writeZip(m_v->pc / "climb.zip", {{"../../evil.acsm", "x"}, {"/abs/other.acsm", "y"}});
+            {{"a.ttf", "one"}, {"sub/", {}}, {"__MACOSX/._a.ttf", "m"}, {"book.epub", "book"}}));
+        QVERIFY(
+            writeZip(m_v->pc / "climb.zip", {{"../../evil.acsm", "x"}, {"/abs/other.acsm", "y"}}));
         // Stored, so libzip finds the CRC wrong only at the entry's end, after most of the
         // new font was written.
         const fs::path damaged = m_v->pc / "damaged.zip";
-        writeZip(damaged, {{"sub/b.otf", QByteArray(3 << 20, 'B')}});
+        QVERIFY(writeZip(damaged, {{"sub/b.otf", QByteArray(3 << 20, 'B')}}));
         QByteArray bytes = readFile(damaged);
         bytes[bytes.indexOf(QByteArray(64, 'B')) + 100] = 'X';
         writeFile(damaged, bytes);
